@@ -1,0 +1,6 @@
+#include "app.h"
+
+const char kProgramName[] = "Moodshuttle";
+HINSTANCE g_instance;
+char g_settingsPath[MAX_PATH];
+HWND g_mainWindow;

@@ -1,0 +1,18 @@
+// Process-wide values of the application shell. All are set by start-up on
+// the main thread before the link thread starts and never change afterwards.
+#pragma once
+#include <windows.h>
+
+// Mutex name, settings section, window class and title, tray tip, HTTP agent
+// and client header value: one name for all of them.
+extern const char kProgramName[];
+
+// The module instance, for loading resources.
+extern HINSTANCE g_instance;
+
+// The settings file beside the executable; empty when the executable's path
+// could not be had whole, and then no settings file is read or written.
+extern char g_settingsPath[MAX_PATH];
+
+// The hidden main window that owns the tray icon.
+extern HWND g_mainWindow;

@@ -1,0 +1,16 @@
+// The account name and password, shared between the main thread (start-up
+// and the Option dialog write them) and poster threads (which read them).
+// Both are always replaced and taken as one pair under one lock, so no poster
+// sees a name from one pair and a password from another.
+#pragma once
+
+constexpr unsigned kCredentialSize = 256;  // 255 bytes of text and the terminator
+
+// Must run once on the main thread before any other call here.
+void initCredentials();
+
+// Replaces both values; each is cut to 255 bytes.
+void storeCredentials(const char* username, const char* password);
+
+// Copies both values into buffers of kCredentialSize bytes.
+void copyCredentials(char* username, char* password);

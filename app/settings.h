@@ -1,0 +1,11 @@
+// The settings file: an INI file beside the executable holding the account.
+#pragma once
+
+// Fills g_settingsPath from the executable's own path.
+void deriveSettingsPath();
+
+// Reads username and password into the credentials; missing ones read as "".
+void loadCredentials();
+
+// Stores the pair in memory and writes both keys to the settings file.
+void saveCredentials(const char* username, const char* password);

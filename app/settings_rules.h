@@ -1,0 +1,24 @@
+// Rules of the settings file that need no Win32: where it lives and how a
+// value is written so that the profile reader gives it back unchanged.
+#pragma once
+#include <cstddef>
+
+// Turns the executable's path into the settings file path in place: the last
+// three bytes become "ini", whatever they were. `length` is what the module
+// file name query returned for a buffer of `capacity` bytes. A path that was
+// not had whole (nothing, under three bytes, or filling the buffer, which
+// means it was cut) gives the empty path and false.
+bool settingsPathFromModulePath(char* path, std::size_t length, std::size_t capacity);
+
+// The profile reader drops blanks at both ends of a value and one pair of
+// enclosing quotation marks, double or single. A value that would lose
+// something that way is written wrapped in one pair of double quotation
+// marks; every other value is written as it is.
+bool needsQuoting(const char* value);
+
+// Room for a quoted 255-byte value and its terminator.
+constexpr std::size_t kQuotedValueSize = 255 + 2 + 1;
+
+// Writes the value as it goes into the file (quoted or not) into dest, which
+// has kQuotedValueSize bytes; value holds at most 255 bytes.
+void profileValueToWrite(char* dest, const char* value);

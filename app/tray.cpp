@@ -1,0 +1,105 @@
+#include "tray.h"
+
+#include <shellapi.h>
+
+#include "../res/resource.h"
+#include "app.h"
+#include "option_dialog.h"
+
+namespace {
+
+const UINT kTrayIconId = 1001;
+const UINT WM_TRAYICON = WM_APP + 1;
+
+// Registered when the main window is created; the shell broadcasts it when
+// the taskbar comes back after a restart, and our icon must then be added again.
+UINT g_taskbarCreated;
+
+// The size older shells know; newer headers give a larger structure.
+const DWORD kTrayDataSize = NOTIFYICONDATAA_V3_SIZE;
+#ifndef _WIN64
+static_assert(NOTIFYICONDATAA_V3_SIZE == 504, "tray data size of the 32-bit shell");
+#endif
+
+LRESULT onCommand(WPARAM wParam) {
+    if (LOWORD(wParam) == IDM_EXIT)
+        PostQuitMessage(0);
+    else if (LOWORD(wParam) == IDM_SETTING)
+        showOptionDialog();
+    return 0;
+}
+
+LRESULT onTrayIcon(HWND hWnd, WPARAM wParam, LPARAM lParam) {
+    if (wParam == kTrayIconId && (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN))
+        showTrayMenu(hWnd);
+    return 1;
+}
+
+}  // namespace
+
+bool registerMainWindowClass() {
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = mainWndProc;
+    wc.hInstance = g_instance;
+    wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    wc.lpszClassName = kProgramName;
+    return RegisterClassA(&wc) != 0;
+}
+
+HWND createMainWindow() {
+    HWND hWnd = CreateWindowExA(0, kProgramName, kProgramName, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL, NULL,
+                                g_instance, NULL);
+    ShowWindow(hWnd, SW_HIDE);
+    UpdateWindow(hWnd);
+    return hWnd;
+}
+
+LRESULT CALLBACK mainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE) {
+        g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_COMMAND)
+        return onCommand(wParam);
+    if (message == g_taskbarCreated && g_taskbarCreated != 0)
+        addTrayIcon();
+    else if (message == WM_TRAYICON)
+        return onTrayIcon(hWnd, wParam, lParam);
+    return DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+void addTrayIcon() {
+    NOTIFYICONDATAA data = {};
+    data.cbSize = kTrayDataSize;
+    data.hWnd = g_mainWindow;
+    data.uID = kTrayIconId;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = WM_TRAYICON;
+    data.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_MAIN));
+    lstrcpynA(data.szTip, kProgramName, sizeof data.szTip);
+    Shell_NotifyIconA(NIM_ADD, &data);
+}
+
+void removeTrayIcon() {
+    NOTIFYICONDATAA data = {};
+    data.cbSize = kTrayDataSize;
+    data.hWnd = g_mainWindow;
+    data.uID = kTrayIconId;
+    Shell_NotifyIconA(NIM_DELETE, &data);
+}
+
+void showTrayMenu(HWND hWnd) {
+    HMENU menu = LoadMenuA(g_instance, MAKEINTRESOURCEA(IDM_TRAY));
+    HMENU popup = GetSubMenu(menu, 0);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    // Without this the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(hWnd);
+    TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0, hWnd, NULL);
+    DestroyMenu(menu);
+}

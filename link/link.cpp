@@ -1,0 +1,173 @@
+#include "link.h"
+
+#include "../poster/poster.h"
+#include "link_text.h"
+
+namespace {
+
+// All of this belongs to the link thread; nothing else touches it.
+HWND g_linkWindow;            // our hidden window, sends and receives everything
+UINT WM_SKYPECONTROL_DISCOVER;
+UINT WM_SKYPECONTROL_ATTACH;
+HWND g_skypeWindow;           // the client's endpoint from the last good attach; null when none known
+LONG g_attachStatus = 3;      // last attach reply; 3 (not available) at start and after a failed send
+DWORD g_keepAliveTicks;       // timer ticks since the last attach reply or PING
+
+const UINT_PTR kTimerId = 10000;
+const LONG kAttached = 0;
+const LONG kPendingAuthorisation = 1;
+const LONG kNotAvailable = 3;
+
+// The client may hang; bound each command so the timer and the messages go on.
+const UINT kSendTimeoutMs = 5000;
+
+void broadcastDiscovery(HWND hWnd) {
+    PostMessageA(HWND_BROADCAST, WM_SKYPECONTROL_DISCOVER, reinterpret_cast<WPARAM>(hWnd), 0);
+}
+
+void* zeroBlock(SIZE_T size) {
+    return GlobalAlloc(GMEM_ZEROINIT, size);
+}
+
+// Converts an OEM code page text to UTF-8 in a new block, or null.
+char* oemToUtf8(const char* text) {
+    int wideCount = MultiByteToWideChar(CP_OEMCP, 0, text, -1, NULL, 0);
+    WCHAR* wide = static_cast<WCHAR*>(zeroBlock(wideCount * 2 + 2));
+    if (!wide)
+        return NULL;
+    MultiByteToWideChar(CP_OEMCP, 0, text, -1, wide, wideCount);
+    int utf8Size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
+    char* utf8 = static_cast<char*>(zeroBlock(utf8Size + 1));
+    if (utf8)
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, utf8Size, NULL, NULL);
+    GlobalFree(wide);
+    return utf8;
+}
+
+// Sends one command; a command that cannot be delivered means the link is lost.
+void sendSkypeCommand(const char* command) {
+    char* utf8 = NULL;
+    if (char* text = static_cast<char*>(zeroBlock(commandTextSize(command)))) {
+        commandText(text, command);
+        utf8 = oemToUtf8(text);
+        GlobalFree(text);
+    }
+    BOOL delivered = FALSE;
+    if (utf8 && g_skypeWindow) {
+        COPYDATASTRUCT data = {0, static_cast<DWORD>(lstrlenA(utf8) + 1), utf8};
+        DWORD_PTR answer = 0;
+        // SMTO_NORMAL: the client's own messages to us are still handled while we wait.
+        delivered = SendMessageTimeoutA(g_skypeWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(g_linkWindow),
+                                        reinterpret_cast<LPARAM>(&data), SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                        kSendTimeoutMs, &answer) &&
+                    answer != 0;
+    }
+    if (!delivered) {
+        g_skypeWindow = NULL;
+        g_attachStatus = kNotAvailable;
+    }
+    if (utf8)
+        GlobalFree(utf8);
+}
+
+BOOL onCreate(HWND hWnd) {
+    OutputDebugStringA("onCreate::WM_SKYPECONTROL_DISCOVER\n");
+    broadcastDiscovery(hWnd);
+    SetTimer(hWnd, kTimerId, 1000, NULL);
+    return TRUE;
+}
+
+void onTimer() {
+    if (g_attachStatus != kAttached && g_attachStatus != kPendingAuthorisation) {
+        OutputDebugStringA("onTimer::WM_SKYPECONTROL_DISCOVER\n");
+        broadcastDiscovery(g_linkWindow);
+        return;
+    }
+    // Ticks 0 to 10 only count, so the PING goes out on every 12th tick.
+    if (g_keepAliveTicks > 10) {
+        sendSkypeCommand("PING");
+        g_keepAliveTicks = 0;
+    } else {
+        ++g_keepAliveTicks;
+    }
+}
+
+void onAttach(WPARAM wParam, LPARAM lParam) {
+    g_attachStatus = static_cast<LONG>(lParam);
+    g_keepAliveTicks = 0;
+    char line[40];
+    wsprintfA(line, "WM_SKYPECONTROL_ATTACH: %x\n", static_cast<unsigned>(lParam));
+    OutputDebugStringA(line);
+    if (lParam == kAttached) {
+        g_skypeWindow = reinterpret_cast<HWND>(wParam);
+        Sleep(0);
+        sendSkypeCommand("PROTOCOL 5");
+        Sleep(0);
+    }
+}
+
+// Starts one poster for a mood notification; anything else is ignored.
+void onCopyData(const COPYDATASTRUCT* data) {
+    if (!data)
+        return;
+    const char* bytes = static_cast<const char*>(data->lpData);
+    if (!isMoodNotification(bytes, data->cbData))
+        return;
+    char* text = static_cast<char*>(zeroBlock(moodBlockSize(bytes, data->cbData)));
+    if (!text)
+        return;
+    copyMoodText(text, bytes, data->cbData);
+    HANDLE poster = CreateThread(NULL, 0, postStatusThreadProc, text, 0, NULL);
+    if (poster)
+        CloseHandle(poster);
+    else
+        GlobalFree(text);
+    Sleep(0);
+}
+
+LRESULT CALLBACK linkWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE)
+        return onCreate(hWnd) ? 0 : -1;
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    if (message == WM_COPYDATA) {
+        // Only the client we attached to may post statuses.
+        if (g_skypeWindow && reinterpret_cast<HWND>(wParam) == g_skypeWindow)
+            onCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return 1;
+    }
+    if (message == WM_TIMER) {
+        onTimer();
+        return 0;
+    }
+    if (message == WM_SKYPECONTROL_ATTACH)
+        onAttach(wParam, lParam);
+    return DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+DWORD WINAPI linkThreadProc(LPVOID) {
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = linkWndProc;
+    wc.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    wc.lpszClassName = "SkypeSR";
+    if (!RegisterClassA(&wc))
+        return 0;
+    WM_SKYPECONTROL_DISCOVER = RegisterWindowMessageA("SkypeControlAPIDiscover");
+    WM_SKYPECONTROL_ATTACH = RegisterWindowMessageA("SkypeControlAPIAttach");
+    // The title is spelled so on purpose: it is the window's name as peers know it.
+    g_linkWindow = CreateWindowExA(0, "SkypeSR", "SkypeSendReceiveWindwow", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, 0, 0, NULL, NULL, NULL, NULL);
+    ShowWindow(g_linkWindow, SW_HIDE);
+    UpdateWindow(g_linkWindow);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<DWORD>(msg.wParam);
+}

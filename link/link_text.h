@@ -1,0 +1,28 @@
+// Texts of the link that need no Win32: the command text and the mood
+// notification. Both only ever look at the bytes they are given.
+#pragma once
+#include <cstddef>
+
+// Bytes needed for the command's text: a leading space, the command and the
+// terminator.
+std::size_t commandTextSize(const char* command);
+
+// Writes the text that goes to the client for `command`: "PROTOCOL 5" goes as
+// it is, every other command with one leading space (" PING").
+void commandText(char* dest, const char* command);
+
+// "PROFILE MOOD_TEXT ", the trailing space included.
+constexpr std::size_t kMoodPrefixSize = 18;
+
+// True when a notification of `size` bytes is a mood notification: longer
+// than the prefix and starting with it exactly (case-sensitive).
+bool isMoodNotification(const char* data, std::size_t size);
+
+// Size of the block for the mood text of a mood notification: the
+// notification's length up to its terminator, or up to `size` bytes when none
+// is inside them, plus one.
+std::size_t moodBlockSize(const char* data, std::size_t size);
+
+// Copies the text after the prefix into dest (moodBlockSize bytes, zero-filled)
+// and terminates it; it never reads past `size` bytes of data.
+void copyMoodText(char* dest, const char* data, std::size_t size);

@@ -1,0 +1,70 @@
+#include "poster.h"
+
+#include <wininet.h>
+#include <cstring>
+
+#include "../app/app.h"
+#include "../app/credentials.h"
+#include "form_encode.h"
+
+namespace {
+
+const char kHost[] = "twitter.com";
+const char kPath[] = "/statuses/update.json";
+
+// One block, sent as is: four lines, no CR LF after the last.
+const char kExtraHeaders[] =
+    "Content-Type: application/x-www-form-urlencoded\r\n"
+    "X-Twitter-Client: Moodshuttle\r\n"
+    "X-Twitter-Client-Version: 0.1\r\n"
+    "X-Twitter-Client-URL: http://moodshuttle.example.org/moodshuttle.xml";
+
+const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES;
+
+// Reads the response body once and throws it away. The length comes from the
+// Content-Length header; a missing or odd one reads nothing (see
+// responseReadSize), so the read never goes past what was allocated.
+void discardResponse(HINTERNET request) {
+    char lengthText[80] = {};
+    DWORD size = sizeof lengthText;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, lengthText, &size, NULL))
+        size = 0;
+    long n = responseReadSize(lengthText, size < sizeof lengthText ? size : 0);
+    if (n <= 0)
+        return;
+    void* block = GlobalAlloc(GMEM_ZEROINIT, static_cast<SIZE_T>(n));
+    if (!block)
+        return;
+    DWORD read = 0;
+    InternetReadFile(request, block, static_cast<DWORD>(n), &read);
+    GlobalFree(block);
+}
+
+}  // namespace
+
+DWORD WINAPI postStatusThreadProc(LPVOID text) {
+    HINTERNET session = InternetOpenA(kProgramName, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET connection = InternetConnectA(session, kHost, INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    const char* accept[] = {"*/*", NULL};
+    HINTERNET request = HttpOpenRequestA(connection, "POST", kPath, NULL, NULL, accept, kRequestFlags, 0);
+
+    char username[kCredentialSize];
+    char password[kCredentialSize];
+    copyCredentials(username, password);
+    InternetSetOptionA(request, INTERNET_OPTION_USERNAME, username, static_cast<DWORD>(strlen(username)));
+    InternetSetOptionA(request, INTERNET_OPTION_PASSWORD, password, static_cast<DWORD>(strlen(password)));
+
+    char body[kBodySize] = "status=";
+    formEncode(body + 7, static_cast<const char*>(text));
+    strcat(body, " ");
+
+    HttpSendRequestA(request, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(strlen(body)));
+    discardResponse(request);
+
+    GlobalFree(text);
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    return 0;
+}

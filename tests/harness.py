@@ -1,0 +1,182 @@
+"""Runs Windows programs of the build under Wine64 for the system tests.
+
+Every test gets a Wine prefix of its own, made from one template prefix by
+hard links (a new prefix takes seconds to boot, a linked copy none), its own
+wineserver, and an Xvfb display where it needs one. Everything started here is
+stopped again by close()."""
+
+import fcntl
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import threading
+import time
+
+WINE = "/usr/lib/wine/wine64"
+BUILD = os.environ.get("MOODSHUTTLE_BUILD", os.path.join(os.path.dirname(__file__), "..", "build", "x64"))
+BUILD = os.path.abspath(BUILD)
+
+# Wine escapes the debug string it prints; these undo what our lines can hold.
+DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
+
+
+def exe(name):
+    return os.path.join(BUILD, name)
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def _template_prefix():
+    root = os.path.join(BUILD, "wine")
+    os.makedirs(root, exist_ok=True)
+    template = os.path.join(root, "template")
+    with open(os.path.join(root, "template.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(template, ".done")):
+            shutil.rmtree(template, ignore_errors=True)
+            env = dict(os.environ, WINEPREFIX=template, WINEDEBUG="-all",
+                       WINEDLLOVERRIDES="mscoree,mshtml=")
+            env.pop("DISPLAY", None)
+            subprocess.run([WINE, "wineboot", "--init"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=True)
+            subprocess.run(["wineserver", "-w"], env=env, check=True)
+            open(os.path.join(template, ".done"), "w").close()
+    return template
+
+
+def new_prefix(name):
+    """A fresh prefix under the build folder, linked from the template; the
+    registry files are copied, since the wineserver rewrites them."""
+    template = _template_prefix()
+    path = os.path.join(BUILD, "wine", "run", "%s-%d" % (name, os.getpid()))
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    subprocess.run(["cp", "-al", template, path], check=True)
+    for reg in ("system.reg", "user.reg", "userdef.reg"):
+        os.unlink(os.path.join(path, reg))
+        shutil.copy2(os.path.join(template, reg), os.path.join(path, reg))
+    return path
+
+
+class Xvfb:
+    def __init__(self):
+        r, w = os.pipe()
+        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                     pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        with os.fdopen(r, "rb") as f:
+            number = f.readline().strip()
+        self.display = ":" + number.decode()
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+class Process:
+    """A Windows program under Wine, with its output read line by line in the
+    background: stdout lines and the debug-output lines, each with the time it
+    was seen."""
+
+    def __init__(self, argv, env, cwd=None, stdin=False):
+        self.proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.PIPE if stdin else subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        self.lines = queue.Queue()
+        self.stdout = []
+        self.debug = []  # (time, text)
+        self.stderr = []
+        self._threads = [threading.Thread(target=self._read_stdout, daemon=True),
+                         threading.Thread(target=self._read_stderr, daemon=True)]
+        for t in self._threads:
+            t.start()
+
+    def _read_stdout(self):
+        for raw in self.proc.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            self.stdout.append(line)
+            self.lines.put((time.monotonic(), line))
+
+    def _read_stderr(self):
+        for raw in self.proc.stderr:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            self.stderr.append(line)
+            m = DEBUG_LINE.search(line)
+            if m and "debugstr" in line:
+                self.debug.append((time.monotonic(), m.group(1).replace("\\n", "\n")))
+
+    def send(self, line):
+        self.proc.stdin.write((line + "\n").encode())
+        self.proc.stdin.flush()
+
+    def expect(self, pattern, timeout=20):
+        """Waits for the next stdout line matching pattern (earlier lines that
+        do not match are passed over); returns (time, match) or raises."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("no line matching %r within %ss; seen: %r" % (pattern, timeout, self.stdout[-20:]))
+            try:
+                when, line = self.lines.get(timeout=left)
+            except queue.Empty:
+                continue
+            m = regex.search(line)
+            if m:
+                return when, m
+
+    def drain(self):
+        """Passes over every line seen so far."""
+        while True:
+            try:
+                self.lines.get_nowait()
+            except queue.Empty:
+                return
+
+    def wait(self, timeout=20):
+        return self.proc.wait(timeout=timeout)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait(timeout=10)
+
+
+class Wine:
+    """One prefix with its wineserver (and a display, when asked for)."""
+
+    def __init__(self, name, display=True, proxy_port=None):
+        self.prefix = new_prefix(name)
+        self.xvfb = Xvfb() if display else None
+        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,+debugstr",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY"):
+            self.env.pop(key, None)
+        if self.xvfb:
+            self.env["DISPLAY"] = self.xvfb.display
+        if proxy_port:
+            self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
+        self.processes = []
+
+    def start(self, program, *args, cwd=None, stdin=False):
+        p = Process([WINE, program] + list(args), self.env, cwd=cwd, stdin=stdin)
+        self.processes.append(p)
+        return p
+
+    def run(self, program, *args, timeout=60):
+        return subprocess.run([WINE, program] + list(args), env=self.env, capture_output=True, timeout=timeout)
+
+    def close(self):
+        for p in self.processes:
+            p.kill()
+        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.close()
+        shutil.rmtree(self.prefix, ignore_errors=True)

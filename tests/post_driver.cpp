@@ -1,0 +1,47 @@
+// Starts status posters the way the link does, for the tests: credentials and
+// texts come hex-encoded on the command line (so any byte can be given), one
+// poster thread per text, all started at once. Unlike the program, it waits
+// for them, and reports whether every one ended.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../app/credentials.h"
+#include "../poster/poster.h"
+
+static std::string fromHex(const char* hex) {
+    std::string out;
+    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
+        char pair[3] = {hex[i], hex[i + 1], 0};
+        out += static_cast<char>(strtoul(pair, NULL, 16));
+    }
+    return out;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        fprintf(stderr, "usage: post_driver WAIT_MS USER_HEX PASSWORD_HEX TEXT_HEX...\n");
+        return 2;
+    }
+    DWORD waitMs = strtoul(argv[1], NULL, 10);
+    initCredentials();
+    storeCredentials(fromHex(argv[2]).c_str(), fromHex(argv[3]).c_str());
+    std::vector<HANDLE> posters;
+    for (int i = 4; i < argc; ++i) {
+        std::string text = fromHex(argv[i]);
+        char* block = static_cast<char*>(GlobalAlloc(GMEM_ZEROINIT, text.size() + 1));
+        memcpy(block, text.data(), text.size());
+        posters.push_back(CreateThread(NULL, 0, postStatusThreadProc, block, 0, NULL));
+    }
+    DWORD result = WaitForMultipleObjects(static_cast<DWORD>(posters.size()), posters.data(), TRUE, waitMs);
+    int ended = 0;
+    for (HANDLE h : posters)
+        ended += WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    printf("ended %d of %d\n", ended, static_cast<int>(posters.size()));
+    fflush(stdout);
+    return result == WAIT_TIMEOUT ? 3 : 0;
+}

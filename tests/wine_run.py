@@ -1,0 +1,23 @@
+"""Runs one Windows test program under Wine64 in a prefix of its own and
+returns its exit code: the emulator CTest uses for the cross build."""
+
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(__file__))
+import harness  # noqa: E402
+
+
+def main():
+    program = os.path.abspath(sys.argv[1])
+    wine = harness.Wine(os.path.basename(program).split(".")[0], display=False)
+    wine.env["WINEDEBUG"] = "-all"
+    try:
+        return subprocess.run([harness.WINE, program] + sys.argv[2:], env=wine.env).returncode
+    finally:
+        wine.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
