@@ -179,20 +179,27 @@ class StatusService:
         # Once the accept loop is gone no connection thread can be added.
         if acceptor is not None and acceptor is not threading.current_thread():
             acceptor.join(1.0)
+        self.drop_connections()
         with self._lock:
-            socks, threads = list(self._socks), list(self._threads)
-        for sock in socks:
-            # shutdown wakes a thread blocked in recv/send on it; that thread closes it.
-            try:
-                sock.shutdown(socket.SHUT_RDWR)
-            except OSError:
-                pass
+            threads = list(self._threads)
         deadline = time.monotonic() + 2.0
         for thread in threads:
             if thread is not threading.current_thread():
                 thread.join(max(0.0, deadline - time.monotonic()))
         if self._listener is not None:
             self._listener.close()
+
+    def drop_connections(self):
+        """Closes every open client connection (hung ones included); the
+        service goes on listening."""
+        with self._lock:
+            socks = list(self._socks)
+        for sock in socks:
+            # shutdown wakes a thread blocked in recv/send on it; that thread closes it.
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
 
     def _spawn(self, target, name, *args):
         thread = threading.Thread(target=target, args=args, name=name, daemon=True)

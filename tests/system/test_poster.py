@@ -1,0 +1,141 @@
+"""Status updates through the real WinINet of Wine, against the service
+stand-in, which the program reaches as the platform's proxy."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "standins"))
+import harness  # noqa: E402
+from status_service import StatusService  # noqa: E402
+
+EXTRA_HEADERS = [
+    ("Content-Type", "application/x-www-form-urlencoded"),
+    ("X-Twitter-Client", "Moodshuttle"),
+    ("X-Twitter-Client-Version", "0.1"),
+]
+
+
+def hexed(data):
+    return (data.encode("utf-8") if isinstance(data, str) else data).hex()
+
+
+class Poster(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.service = StatusService()
+        cls.service.start()
+        cls.wine = harness.Wine("poster", display=False, proxy_port=cls.service.port)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+        cls.service.stop()
+
+    def setUp(self):
+        self.service.set_mode("normal")
+        self.before = len(self.service.requests())
+
+    def post(self, *texts, user="alice", password="s3cret", wait_ms=60000, timeout=90):
+        result = self.wine.run(harness.exe("post_driver.exe"), str(wait_ms), hexed(user), hexed(password),
+                               *[hexed(t) for t in texts], timeout=timeout)
+        return result.returncode, result.stdout.decode(errors="replace").strip()
+
+    def arrived(self, authenticated=True):
+        requests = self.service.requests()[self.before:]
+        return [r for r in requests if not authenticated or r["authorization"]]
+
+    def assertAllEnded(self, outcome, count):
+        self.assertEqual(outcome, (0, "ended %d of %d" % (count, count)))
+
+    def test_request_as_the_service_sees_it(self):
+        self.assertAllEnded(self.post("Going home"), 1)
+        requests = self.arrived(authenticated=False)
+        self.assertTrue(requests)
+        for r in requests:
+            self.assertEqual(r["method"], "POST")
+            # Through a proxy the path goes as an absolute URI; Wine names port 80 in it.
+            self.assertRegex(r["uri"], r"^http://twitter\.com(:80)?/statuses/update\.json$")
+            headers = r["headers"]
+            names = [n.lower() for n, _ in headers]
+            self.assertIn(("Accept", "*/*"), headers)
+            self.assertIn(("User-Agent", "Moodshuttle"), headers)
+            # The four extra lines arrive together and in order.
+            start = names.index("content-type")
+            self.assertEqual(headers[start:start + 3], EXTRA_HEADERS)
+            name, url = headers[start + 3]
+            self.assertEqual(name, "X-Twitter-Client-URL")
+            self.assertRegex(url, r"^http://[^/\s]+/.*moodshuttle\.xml$")
+            self.assertEqual(r["body"], b"status=Going+home ")
+            self.assertEqual(len(r["body"]), 18)
+            self.assertNotIn(b"alice", r["body"] + r["uri"].encode())
+            self.assertNotIn(b"s3cret", r["body"] + r["uri"].encode())
+        authenticated = self.arrived()
+        self.assertEqual(len(authenticated), 1)
+        self.assertEqual((authenticated[0]["user"], authenticated[0]["password"]), ("alice", "s3cret"))
+
+    def test_bodies(self):
+        cases = [
+            ("", b"status= ", "the empty text still gets its space"),
+            ("\u65e5\u672c", b"status=%E6%97%A5%E6%9C%AC ", "UTF-8 bytes as capital-hex groups"),
+            ("a b&c~", b"status=a+b%26c%7E ", "space and punctuation"),
+            ("x" * 1100, b"status=" + b"x" * 1015 + b" ", "a text too long for the body is cut"),
+        ]
+        for text, body, proves in cases:
+            with self.subTest(proves):
+                self.before = len(self.service.requests())
+                self.assertAllEnded(self.post(text), 1)
+                self.assertEqual([r["body"] for r in self.arrived()], [body])
+
+    def test_credentials_as_stored(self):
+        cases = [
+            ("bob", "pa:ss word", "a colon and a blank in the password"),
+            ("n" * 255, "p" * 255, "the longest values"),
+        ]
+        for user, password, proves in cases:
+            with self.subTest(proves):
+                self.before = len(self.service.requests())
+                self.assertAllEnded(self.post("hi", user=user, password=password), 1)
+                got = [(r["user"], r["password"]) for r in self.arrived()]
+                self.assertEqual(got, [(user, password)])
+
+    def test_empty_pair_is_still_sent(self):
+        self.assertAllEnded(self.post("hello", user="", password=""), 1)
+        requests = self.arrived(authenticated=False)
+        self.assertTrue(requests, "the request went out")
+        self.assertTrue(all(r["body"] == b"status=hello " for r in requests))
+        for r in requests:
+            if r["authorization"]:
+                self.assertEqual((r["user"], r["password"]), ("", ""))
+
+    def test_two_posters_together_both_arrive(self):
+        self.assertAllEnded(self.post("first", "second"), 2)
+        self.assertEqual(sorted(r["body"] for r in self.arrived()), [b"status=first ", b"status=second "])
+
+    def test_misbehaving_service(self):
+        modes = ["status500", "empty", "no-length", "length-negative", "length-nonnumeric", "length-huge",
+                 "length-overlong", "length-large", "close-mid-body", "refuse"]
+        for mode in modes:
+            with self.subTest(mode):
+                self.service.set_mode(mode)
+                self.before = len(self.service.requests())
+                self.assertAllEnded(self.post("odd %s" % mode, "again"), 2)
+                if mode != "refuse":
+                    self.assertEqual(len(self.arrived()), 2)
+
+    def test_service_that_never_answers(self):
+        self.service.set_mode("hang")
+        driver = self.wine.start(harness.exe("post_driver.exe"), "60000", hexed("alice"), hexed("pw"),
+                                 hexed("waiting"))
+        self.service.wait_for(self.before + 1, timeout=30)
+        self.assertIsNone(driver.proc.poll(), "the poster is still waiting for an answer")
+        # Dropping the silent connections lets the poster end, text freed and handles closed.
+        self.service.set_mode("normal")
+        self.service.drop_connections()
+        self.assertEqual(driver.wait(timeout=60), 0)
+        driver.expect(r"^ended 1 of 1$", timeout=5)
+
+
+if __name__ == "__main__":
+    unittest.main()
