@@ -164,6 +164,12 @@ class Wine:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
         self.processes = []
 
+    def folder(self, name):
+        """A folder of this test's own, for programs and their files."""
+        path = os.path.join(self.prefix + "-files", name)
+        os.makedirs(path, exist_ok=True)
+        return path
+
     def start(self, program, *args, cwd=None, stdin=False):
         p = Process([WINE, program] + list(args), self.env, cwd=cwd, stdin=stdin)
         self.processes.append(p)
@@ -180,3 +186,23 @@ class Wine:
         if self.xvfb:
             self.xvfb.close()
         shutil.rmtree(self.prefix, ignore_errors=True)
+        shutil.rmtree(self.prefix + "-files", ignore_errors=True)
+
+
+def install_program(folder, settings=None, name="Moodshuttle.exe"):
+    """Copies the program into folder under `name`; writes the settings file
+    beside it when settings (the file's text) is given. Returns the path."""
+    os.makedirs(folder, exist_ok=True)
+    path = os.path.join(folder, name)
+    shutil.copy(exe("Moodshuttle.exe"), path)
+    if settings is not None:
+        with open(path[:-3] + "ini", "w", newline="") as f:
+            f.write(settings)
+    return path
+
+
+def settings_text(username, password):
+    return "[Moodshuttle]\r\nusername=%s\r\npassword=%s\r\n" % (username, password)
+
+
+MOOD_PREFIX = b"PROFILE MOOD_TEXT "

@@ -1,0 +1,104 @@
+"""The link to the chat client, attached: the road of a mood change, the
+keep-alive, and which notifications start a post."""
+
+import unittest
+
+from linkcase import MOOD_PREFIX, PING, LinkCase
+
+
+class Attached(LinkCase):
+    def test_road_of_a_mood_change_and_the_keepalive(self):
+        client = self.start_client("--attach", "0")
+        program = self.start_program()
+        client.expect(r"^discover ")
+        replied = self.attach(client)
+
+        client.send("mood Going home")
+        self.assertEqual(self.new_posts(1), [b"status=Going+home "])
+        auth = [r for r in self.service.requests() if r["authorization"]][-1]
+        self.assertEqual((auth["user"], auth["password"]), ("alice", "s3cret"))
+
+        # Two moods in quick succession: two posts, side by side.
+        client.send("mood one")
+        client.send("mood two")
+        self.assertEqual(sorted(self.new_posts(3)[1:]), [b"status=one ", b"status=two "])
+
+        # The keep-alive: the 12th tick after the reply, then every 12 ticks.
+        first, data = self.next_command(client, timeout=16)
+        self.assertEqual(data, PING)
+        self.assertGreaterEqual(first - replied, 10.8)
+        self.assertLessEqual(first - replied, 13.2)
+        second, data = self.next_command(client, timeout=16)
+        self.assertEqual(data, PING)
+        self.assertAlmostEqual(second - first, 12.0, delta=1.0)
+
+        self.assertEqual(len(self.debug_lines(program, "onCreate::WM_SKYPECONTROL_DISCOVER\n")), 1)
+        self.assertEqual(self.debug_lines(program, "onTimer::WM_SKYPECONTROL_DISCOVER\n"), [],
+                         "no rediscovery while attached")
+        self.assertEqual(len(self.debug_lines(program, "WM_SKYPECONTROL_ATTACH: 0\n")), 1)
+
+    def test_which_notifications_post(self):
+        client = self.start_client("--attach", "0")
+        self.start_program()
+        self.attach(client)
+        ignored = [
+            ("self", b"PROFILE MOOD_TEXTGoing home\0", "auto", "prefix without its trailing space"),
+            ("self", b"profile mood_text Going home\0", "auto", "prefix in lower case"),
+            ("self", b"PROFILE FULLNAME Bob\0", "auto", "another notification"),
+            ("self", MOOD_PREFIX + b"x\0", "18", "cbData of 18"),
+            ("self", MOOD_PREFIX, "auto", "the prefix without terminator, 18 bytes"),
+            ("other", MOOD_PREFIX + b"from elsewhere\0", "auto", "another window"),
+            ("null", MOOD_PREFIX + b"from nobody\0", "auto", "a null sender while a client is known"),
+        ]
+        for sender, data, size, _ in ignored:
+            self.send(client, sender, data, size)
+        # A last good one: it must be the only post (plus the prefix alone and the cut one).
+        self.send(client, "self", MOOD_PREFIX + b"\0")
+        self.send(client, "self", MOOD_PREFIX + b"Going home", "25")
+        self.send(client, "self", MOOD_PREFIX + "日本".encode("utf-8") + b"\0")
+        self.new_posts(3)
+        self.settle()
+        self.assertEqual(sorted(self.posts()[self.posts_before:]),
+                         sorted([b"status= ", b"status=Going+h ", b"status=%E6%97%A5%E6%9C%AC "]))
+
+
+class Unattached(LinkCase):
+    def test_discovery_every_second_without_a_client(self):
+        program = self.start_program()
+        self.settle(5.5)
+        created = self.debug_lines(program, "onCreate::WM_SKYPECONTROL_DISCOVER\n")
+        ticks = self.debug_lines(program, "onTimer::WM_SKYPECONTROL_DISCOVER\n")
+        self.assertEqual(len(created), 1)
+        self.assertIn(len(ticks), (4, 5, 6))
+        self.assertLess(created[0], ticks[0])
+        gaps = [b - a for a, b in zip(ticks, ticks[1:])]
+        self.assertTrue(all(0.7 < g < 1.3 for g in gaps), gaps)
+        self.assertEqual(program.debug[0][1], "onCreate::WM_SKYPECONTROL_DISCOVER\n")
+
+    def test_refusals_keep_discovering(self):
+        for status, line in (("2", "WM_SKYPECONTROL_ATTACH: 2\n"), ("0x8001", "WM_SKYPECONTROL_ATTACH: 8001\n")):
+            with self.subTest(status):
+                client = self.start_client("--attach", status)
+                program = self.start_program()
+                client.expect(r"^replied ")
+                client.expect(r"^replied ")
+                client.expect(r"^replied ")
+                self.assertGreaterEqual(len(self.debug_lines(program, line)), 2, "one line per reply")
+                self.assertGreaterEqual(len(self.debug_lines(program, "onTimer::WM_SKYPECONTROL_DISCOVER\n")), 2)
+                # Nothing is sent to a client that did not attach us.
+                self.assertFalse([line for line in client.stdout if line.startswith("command ")])
+                program.kill()
+                client.kill()
+
+    def test_no_posts_while_no_client_is_known(self):
+        client = self.start_client("--attach", "none")
+        self.start_program()
+        client.expect(r"^discover ")
+        self.send(client, "null", MOOD_PREFIX + b"anyone\0")
+        self.send(client, "self", MOOD_PREFIX + b"not attached\0")
+        self.settle(3)
+        self.assertEqual(self.posts()[self.posts_before:], [])
+
+
+if __name__ == "__main__":
+    unittest.main()
