@@ -146,12 +146,17 @@ class Process:
         if self.proc.poll() is None:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait(timeout=10)
+        for t in self._threads:
+            t.join(timeout=5)
+        for pipe in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            if pipe:
+                pipe.close()
 
 
 class Wine:
     """One prefix with its wineserver (and a display, when asked for)."""
 
-    def __init__(self, name, display=True, proxy_port=None):
+    def __init__(self, name, display=True, proxy_port=None, desktop=False):
         self.prefix = new_prefix(name)
         self.xvfb = Xvfb() if display else None
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,+debugstr",
@@ -163,6 +168,29 @@ class Wine:
         if proxy_port:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
         self.processes = []
+        if desktop:
+            # Every program of this prefix runs in one virtual desktop named
+            # "shell", which Wine gives a taskbar with a notification area.
+            for key, name, value in ((r"HKCU\Software\Wine\Explorer", "Desktop", "shell"),
+                                     (r"HKCU\Software\Wine\Explorer\Desktops", "shell", "1024x768")):
+                self.run("reg", "add", key, "/v", name, "/d", value, "/f")
+
+    def probe(self, *args):
+        """Runs the window probe; (exit code, first line of its output)."""
+        r = self.run(exe("probe.exe"), *args)
+        return r.returncode, r.stdout.decode(errors="replace").strip()
+
+    def item(self, dialog, ident):
+        """(style, text bytes) of a dialog item, or None."""
+        code, out = self.probe("item", dialog, str(ident))
+        m = re.match(r"style (\w+) text ?(\w*)$", out)
+        return (int(m.group(1), 16), bytes.fromhex(m.group(2))) if code == 0 and m else None
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", "-display", self.env["DISPLAY"], path], check=True)
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + list(args), env=self.env, check=True)
 
     def folder(self, name):
         """A folder of this test's own, for programs and their files."""
@@ -203,6 +231,11 @@ def install_program(folder, settings=None, name="Moodshuttle.exe"):
 
 def settings_text(username, password):
     return "[Moodshuttle]\r\nusername=%s\r\npassword=%s\r\n" % (username, password)
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 MOOD_PREFIX = b"PROFILE MOOD_TEXT "

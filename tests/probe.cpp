@@ -1,0 +1,121 @@
+// Looks at and pokes the program's windows from outside, for the tests: one
+// action per run, results on stdout, exit code 0 when it did what was asked.
+//
+//   probe find CLASS|- TITLE|- [WAIT_MS]  -> hwnd of a top-level window
+//   probe info HWND                       -> "style S exstyle E rect L T R B theme 0|1"
+//   probe item HWND ID                    -> "style S text HEX" of a dialog item
+//   probe settext HWND ID TEXT            -> sets an item's text (WM_SETTEXT)
+//   probe click HWND ID                   -> presses a dialog button (BM_CLICK)
+//   probe post HWND MESSAGE WPARAM LPARAM -> PostMessage; MESSAGE may be a registered name
+//   probe broadcast NAME                  -> posts a registered message to every top-level window
+//   probe count CLASS|- TITLE|-           -> number of visible top-level windows matching
+#include <windows.h>
+#include <uxtheme.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* orNull(const char* s) {
+    return strcmp(s, "-") == 0 ? NULL : s;
+}
+
+HWND handleOf(const char* text) {
+    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(strtoull(text, NULL, 16)));
+}
+
+UINT messageOf(const char* text) {
+    char* end;
+    unsigned long value = strtoul(text, &end, 0);
+    return *end ? RegisterWindowMessageA(text) : static_cast<UINT>(value);
+}
+
+struct Match {
+    const char* cls;
+    const char* title;
+    int count;
+};
+
+BOOL CALLBACK countVisible(HWND hWnd, LPARAM param) {
+    Match* m = reinterpret_cast<Match*>(param);
+    char cls[256] = "", title[256] = "";
+    GetClassNameA(hWnd, cls, sizeof cls);
+    GetWindowTextA(hWnd, title, sizeof title);
+    if (IsWindowVisible(hWnd) && (!m->cls || strcmp(cls, m->cls) == 0) && (!m->title || strcmp(title, m->title) == 0))
+        ++m->count;
+    return TRUE;
+}
+
+void printHex(const char* text) {
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+        printf("%02x", *p);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2)
+        return 2;
+    const char* action = argv[1];
+    if (!strcmp(action, "find") && argc >= 4) {
+        DWORD wait = argc > 4 ? strtoul(argv[4], NULL, 10) : 0;
+        DWORD start = GetTickCount();
+        for (;;) {
+            HWND found = FindWindowA(orNull(argv[2]), orNull(argv[3]));
+            if (found) {
+                printf("%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(found)));
+                return 0;
+            }
+            if (GetTickCount() - start >= wait)
+                return 1;
+            Sleep(100);
+        }
+    }
+    if (!strcmp(action, "info") && argc >= 3) {
+        HWND hWnd = handleOf(argv[2]);
+        RECT r;
+        if (!GetWindowRect(hWnd, &r))
+            return 1;
+        printf("style %lx exstyle %lx rect %ld %ld %ld %ld theme %d visible %d\n",
+               static_cast<unsigned long>(GetWindowLongA(hWnd, GWL_STYLE)),
+               static_cast<unsigned long>(GetWindowLongA(hWnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom,
+               IsThemeDialogTextureEnabled(hWnd) ? 1 : 0, IsWindowVisible(hWnd) ? 1 : 0);
+        return 0;
+    }
+    if (!strcmp(action, "item") && argc >= 4) {
+        HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
+        if (!item)
+            return 1;
+        char text[1024] = "";
+        SendMessageA(item, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        printf("style %lx text ", static_cast<unsigned long>(GetWindowLongA(item, GWL_STYLE)));
+        printHex(text);
+        printf("\n");
+        return 0;
+    }
+    if (!strcmp(action, "settext") && argc >= 5) {
+        HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
+        return item && SendMessageA(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4])) ? 0 : 1;
+    }
+    if (!strcmp(action, "click") && argc >= 4) {
+        HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
+        return item && PostMessageA(item, BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (!strcmp(action, "post") && argc >= 6) {
+        return PostMessageA(handleOf(argv[2]), messageOf(argv[3]), strtoull(argv[4], NULL, 0),
+                            strtoll(argv[5], NULL, 0))
+                   ? 0
+                   : 1;
+    }
+    if (!strcmp(action, "broadcast") && argc >= 3)
+        return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA(argv[2]), 0, 0) ? 0 : 1;
+    if (!strcmp(action, "count") && argc >= 4) {
+        Match m = {orNull(argv[2]), orNull(argv[3]), 0};
+        EnumWindows(countVisible, reinterpret_cast<LPARAM>(&m));
+        printf("%d\n", m.count);
+        return 0;
+    }
+    return 2;
+}
