@@ -148,8 +148,12 @@ class Process:
             self.proc.wait(timeout=10)
         for t in self._threads:
             t.join(timeout=5)
-        for pipe in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            if pipe:
+        # A pipe a reader still blocks on cannot be closed without waiting for
+        # it; such a reader ends when the last holder of the pipe does.
+        if self.proc.stdin:
+            self.proc.stdin.close()
+        for pipe, reader in zip((self.proc.stdout, self.proc.stderr), self._threads):
+            if not reader.is_alive():
                 pipe.close()
 
 
@@ -168,6 +172,12 @@ class Wine:
         if proxy_port:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
         self.processes = []
+        # The wineserver and the system's own processes would inherit the
+        # output pipes of whichever program started first and hold them open
+        # after it ended; start them here, with no pipes of ours.
+        subprocess.run(["wineserver", "-p"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        subprocess.run([WINE, "wineboot"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True, timeout=120)
         if desktop:
             # Every program of this prefix runs in one virtual desktop named
             # "shell", which Wine gives a taskbar with a notification area.
