@@ -172,6 +172,7 @@ class Wine:
         if proxy_port:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
         self.processes = []
+        self.desktop = None
         # The wineserver and the system's own processes would inherit the
         # output pipes of whichever program started first and hold them open
         # after it ended; start them here, with no pipes of ours.
@@ -184,6 +185,13 @@ class Wine:
             for key, name, value in ((r"HKCU\Software\Wine\Explorer", "Desktop", "shell"),
                                      (r"HKCU\Software\Wine\Explorer\Desktops", "shell", "1024x768")):
                 self.run("reg", "add", key, "/v", name, "/d", value, "/f")
+            # Brought up before any test program: two programs racing to
+            # start the same desktop can hang each other.
+            self.desktop = subprocess.Popen([WINE, "explorer.exe", "/desktop=shell,1024x768"], env=self.env,
+                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+            if self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
+                raise RuntimeError("the desktop did not come up")
 
     def probe(self, *args):
         """Runs the window probe; (exit code, first line of its output)."""
@@ -221,6 +229,8 @@ class Wine:
             p.kill()
         subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
+        if self.desktop:
+            self.desktop.wait(timeout=10)
         if self.xvfb:
             self.xvfb.close()
         shutil.rmtree(self.prefix, ignore_errors=True)

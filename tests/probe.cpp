@@ -2,15 +2,21 @@
 // action per run, results on stdout, exit code 0 when it did what was asked.
 //
 //   probe find CLASS|- TITLE|- [WAIT_MS]  -> hwnd of a top-level window
-//   probe info HWND                       -> "style S exstyle E rect L T R B theme 0|1"
+//   probe info HWND                       -> "style S exstyle E rect L T R B texture T visible 0|1"
+//                                            (T: the dialog texture flags asked for, 0 when never)
 //   probe item HWND ID                    -> "style S text HEX" of a dialog item
 //   probe settext HWND ID TEXT            -> sets an item's text (WM_SETTEXT)
 //   probe click HWND ID                   -> presses a dialog button (BM_CLICK)
 //   probe post HWND MESSAGE WPARAM LPARAM -> PostMessage; MESSAGE may be a registered name
 //   probe broadcast NAME                  -> posts a registered message to every top-level window
 //   probe count CLASS|- TITLE|-           -> number of visible top-level windows matching
+//   probe visible CLASS|- TITLE|- [WAIT_MS] -> hwnd of the first visible one
+//   probe children HWND                   -> "hwnd class rect L T R B text HEX" per child
+//   probe text HWND                       -> "text HEX": what the window answers to WM_GETTEXT
+//   probe untray HWND ID                  -> takes a program's icon off the notification area
+//   probe version                         -> "MAJOR.MINOR" the system reports to this program
 #include <windows.h>
-#include <uxtheme.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +42,7 @@ struct Match {
     const char* cls;
     const char* title;
     int count;
+    HWND first;
 };
 
 BOOL CALLBACK countVisible(HWND hWnd, LPARAM param) {
@@ -43,14 +50,34 @@ BOOL CALLBACK countVisible(HWND hWnd, LPARAM param) {
     char cls[256] = "", title[256] = "";
     GetClassNameA(hWnd, cls, sizeof cls);
     GetWindowTextA(hWnd, title, sizeof title);
-    if (IsWindowVisible(hWnd) && (!m->cls || strcmp(cls, m->cls) == 0) && (!m->title || strcmp(title, m->title) == 0))
-        ++m->count;
+    if (IsWindowVisible(hWnd) && (!m->cls || strcmp(cls, m->cls) == 0) && (!m->title || strcmp(title, m->title) == 0)) {
+        if (!m->count++)
+            m->first = hWnd;
+    }
     return TRUE;
+}
+
+void printHandle(HWND hWnd) {
+    printf("%llx", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hWnd)));
 }
 
 void printHex(const char* text) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
         printf("%02x", *p);
+}
+
+BOOL CALLBACK printChild(HWND hWnd, LPARAM) {
+    char cls[256] = "", text[256] = "";
+    GetClassNameA(hWnd, cls, sizeof cls);
+    GetWindowTextA(hWnd, text, sizeof text);
+    RECT r = {};
+    GetWindowRect(hWnd, &r);
+    printHandle(hWnd);
+    printf(" %s rect %ld %ld %ld %ld visible %d text ", cls, r.left, r.top, r.right, r.bottom,
+           IsWindowVisible(hWnd) ? 1 : 0);
+    printHex(text);
+    printf("\n");
+    return TRUE;
 }
 
 }  // namespace
@@ -65,7 +92,8 @@ int main(int argc, char** argv) {
         for (;;) {
             HWND found = FindWindowA(orNull(argv[2]), orNull(argv[3]));
             if (found) {
-                printf("%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(found)));
+                printHandle(found);
+                printf("\n");
                 return 0;
             }
             if (GetTickCount() - start >= wait)
@@ -78,10 +106,13 @@ int main(int argc, char** argv) {
         RECT r;
         if (!GetWindowRect(hWnd, &r))
             return 1;
-        printf("style %lx exstyle %lx rect %ld %ld %ld %ld theme %d visible %d\n",
+        // The visual-styles library keeps the flags in a property; asking it
+        // instead would say "enabled" for a dialog that never asked.
+        printf("style %lx exstyle %lx rect %ld %ld %ld %ld texture %llx visible %d\n",
                static_cast<unsigned long>(GetWindowLongA(hWnd, GWL_STYLE)),
                static_cast<unsigned long>(GetWindowLongA(hWnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom,
-               IsThemeDialogTextureEnabled(hWnd) ? 1 : 0, IsWindowVisible(hWnd) ? 1 : 0);
+               static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(GetPropA(hWnd, "ux_dialogtheme"))),
+               IsWindowVisible(hWnd) ? 1 : 0);
         return 0;
     }
     if (!strcmp(action, "item") && argc >= 4) {
@@ -112,9 +143,53 @@ int main(int argc, char** argv) {
     if (!strcmp(action, "broadcast") && argc >= 3)
         return PostMessageA(HWND_BROADCAST, RegisterWindowMessageA(argv[2]), 0, 0) ? 0 : 1;
     if (!strcmp(action, "count") && argc >= 4) {
-        Match m = {orNull(argv[2]), orNull(argv[3]), 0};
+        Match m = {orNull(argv[2]), orNull(argv[3]), 0, NULL};
         EnumWindows(countVisible, reinterpret_cast<LPARAM>(&m));
         printf("%d\n", m.count);
+        return 0;
+    }
+    if (!strcmp(action, "visible") && argc >= 4) {
+        DWORD wait = argc > 4 ? strtoul(argv[4], NULL, 10) : 0;
+        DWORD start = GetTickCount();
+        for (;;) {
+            Match m = {orNull(argv[2]), orNull(argv[3]), 0, NULL};
+            EnumWindows(countVisible, reinterpret_cast<LPARAM>(&m));
+            if (m.first) {
+                printHandle(m.first);
+                printf("\n");
+                return 0;
+            }
+            if (GetTickCount() - start >= wait)
+                return 1;
+            Sleep(100);
+        }
+    }
+    if (!strcmp(action, "children") && argc >= 3) {
+        EnumChildWindows(handleOf(argv[2]), printChild, 0);
+        return 0;
+    }
+    if (!strcmp(action, "text") && argc >= 3) {
+        char text[1024] = "";
+        if (!IsWindow(handleOf(argv[2])))
+            return 1;
+        SendMessageA(handleOf(argv[2]), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        printf("text ");
+        printHex(text);
+        printf("\n");
+        return 0;
+    }
+    if (!strcmp(action, "untray") && argc >= 4) {
+        NOTIFYICONDATAA data = {};
+        data.cbSize = sizeof data;
+        data.hWnd = handleOf(argv[2]);
+        data.uID = strtoul(argv[3], NULL, 0);
+        return Shell_NotifyIconA(NIM_DELETE, &data) ? 0 : 1;
+    }
+    if (!strcmp(action, "version")) {
+        OSVERSIONINFOA v = {};
+        v.dwOSVersionInfoSize = sizeof v;
+        GetVersionExA(&v);
+        printf("%lu.%lu\n", v.dwMajorVersion, v.dwMinorVersion);
         return 0;
     }
     return 2;

@@ -1,0 +1,184 @@
+"""Shared rig for the tests of what the user sees: every test gets a prefix of
+its own whose programs run in one virtual desktop with a taskbar and a
+notification area, the status service stand-in as proxy, and the program
+installed with the settings it is given."""
+
+import os
+import re
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "standins"))
+import harness  # noqa: E402
+from status_service import StatusService  # noqa: E402
+
+OPTION = ("#32770", "Option")
+MAIN = ("Moodshuttle", "Moodshuttle")
+WM_CLOSE = "0x10"
+WM_COMMAND = "0x111"
+IDM_SETTING = "1004"
+IDOK, IDCANCEL = "1", "2"
+IDC_USERNAME, IDC_PASSWORD = 4000, 4001
+ES_PASSWORD = 0x20
+
+# The screen is 1024 x 768 with the taskbar along its bottom 20 rows; the one
+# icon of the notification area sits at its right end.
+TASKBAR_TOP = 748
+ICON_SPOT = (1013, 758)
+ICON_BOX = (990, 750, 1024, 767)  # left, top, right, bottom
+BACKGROUND_SPOT = (700, 758)  # an empty stretch of the taskbar
+
+SHOTS = os.path.join(harness.BUILD, "screenshots")
+
+
+class DesktopCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.service = StatusService()
+        cls.service.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.service.stop()
+
+    def setUp(self):
+        name = self.id().rsplit(".", 1)[-1][5:30]
+        self.wine = harness.Wine(name, proxy_port=self.service.port, desktop=True)
+        self.folder = self.wine.folder("app")
+        self.started = []
+
+    def tearDown(self):
+        for p in self.started:
+            p.kill()
+        self.wine.close()
+
+    # The program and its files
+
+    def install(self, settings=None, version=None):
+        """Installs the program (with this settings text, or none); version is
+        the Windows version Wine reports to it, such as "win2k"."""
+        self.program = harness.install_program(self.folder, settings)
+        self.ini = self.program[:-3] + "ini"
+        if version:
+            self.wine.run("reg", "add", r"HKCU\Software\Wine\AppDefaults\Moodshuttle.exe", "/v", "Version",
+                          "/d", version, "/f")
+        return self.program
+
+    def start(self):
+        p = self.wine.start(self.program)
+        self.started.append(p)
+        return p
+
+    def start_client(self):
+        client = self.wine.start(harness.exe("skype_standin.exe"), "--attach", "0", stdin=True)
+        self.started.append(client)
+        client.expect(r"^ready ")
+        return client
+
+    def settings(self):
+        """The settings file's text, or None when there is none."""
+        return harness.read_bytes(self.ini).decode("latin-1") if os.path.exists(self.ini) else None
+
+    def stored(self, key):
+        m = re.search(r"^%s=(.*?)\r?$" % key, self.settings() or "", re.M)
+        return m.group(1) if m else None
+
+    def credentials_posted(self, client, mood):
+        """Has the client report a mood; returns the (user, password) its post carried."""
+        before = len(self.service.requests())
+        client.send("mood " + mood)
+        self.service.wait_for(before + 1, timeout=20, authenticated=True)
+        auth = [r for r in self.service.requests() if r["authorization"]][-1]
+        self.assertEqual(auth["body"], ("status=%s " % mood).encode())
+        return auth["user"], auth["password"]
+
+    # Windows
+
+    def probe(self, *args):
+        return self.wine.probe(*args)
+
+    def visible(self, cls, title, wait_ms=15000):
+        code, hwnd = self.probe("visible", cls, title, str(wait_ms))
+        return hwnd if code == 0 else None
+
+    def find(self, cls, title, wait_ms=15000):
+        code, hwnd = self.probe("find", cls, title, str(wait_ms))
+        return hwnd if code == 0 else None
+
+    def count(self, cls, title):
+        return int(self.probe("count", cls, title)[1])
+
+    def info(self, hwnd):
+        code, out = self.probe("info", hwnd)
+        self.assertEqual(code, 0, out)
+        m = re.match(r"style (\w+) exstyle (\w+) rect (-?\d+) (-?\d+) (-?\d+) (-?\d+) texture (\w+) visible (\d)", out)
+        return {"style": int(m.group(1), 16), "rect": tuple(int(m.group(i)) for i in range(3, 7)),
+                "texture": int(m.group(7), 16), "visible": m.group(8) == "1"}
+
+    def children(self, hwnd):
+        """The child windows in order, as (class, rect, text)."""
+        r = self.wine.run(harness.exe("probe.exe"), "children", hwnd)
+        found = []
+        for line in r.stdout.decode().splitlines():
+            m = re.match(r"\w+ (\S+) rect (-?\d+) (-?\d+) (-?\d+) (-?\d+) visible \d text (\w*)", line)
+            found.append((m.group(1), tuple(int(m.group(i)) for i in range(2, 6)), bytes.fromhex(m.group(6))))
+        return found
+
+    def main_window(self, wait_ms=15000):
+        return self.find(*MAIN, wait_ms=wait_ms)
+
+    def dialog(self, wait_ms=15000):
+        return self.visible(*OPTION, wait_ms=wait_ms)
+
+    def menu(self, wait_ms=5000):
+        return self.visible("#32768", "-", wait_ms=wait_ms)
+
+    def close_program(self, program):
+        """Sends WM_CLOSE to the main window, as the system would; returns the exit code."""
+        self.assertEqual(self.probe("post", self.main_window(), WM_CLOSE, "0", "0")[0], 0)
+        return program.wait(timeout=20)
+
+    # The screen
+
+    def screen(self):
+        """The screen as (width, rows of RGB bytes)."""
+        data = subprocess.run(["import", "-window", "root", "-display", self.wine.env["DISPLAY"], "-depth", "8", "ppm:-"],
+                              capture_output=True, check=True).stdout
+        m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+        width, height = int(m.group(1)), int(m.group(2))
+        pixels = data[m.end():]
+        return width, [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
+
+    def icon_shown(self):
+        """Whether anything is drawn where the notification area's icon goes."""
+        _, rows = self.screen()
+        x, y = BACKGROUND_SPOT
+        background = rows[y][x * 3:x * 3 + 3]
+        left, top, right, bottom = ICON_BOX
+        drawn = sum(rows[y][x * 3:x * 3 + 3] != background for y in range(top, bottom) for x in range(left, right))
+        return drawn > 40  # a 16 x 16 icon, not a stray pixel
+
+    def wait_icon(self, shown, timeout=10):
+        deadline = time.monotonic() + timeout
+        while self.icon_shown() != shown:
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.2)
+        return True
+
+    def save_screenshot(self, name, crop=None):
+        """Saves the screen (or the crop "WxH+X+Y" of it) as a PNG under the build folder."""
+        os.makedirs(SHOTS, exist_ok=True)
+        path = os.path.join(SHOTS, name)
+        self.wine.screenshot(path)
+        if crop:
+            subprocess.run(["convert", path, "-crop", crop, "+repage", path], check=True)
+        return path
+
+    def click(self, x, y, button="1", repeat=1):
+        self.wine.xdotool("mousemove", str(x), str(y))
+        time.sleep(0.3)
+        self.wine.xdotool("click", "--repeat", str(repeat), "--delay", "120", button)

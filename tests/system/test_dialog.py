@@ -1,0 +1,165 @@
+"""The account prompt and the Option dialog, as the user meets them."""
+
+import os
+import time
+import unittest
+
+from desktopcase import (DesktopCase, ES_PASSWORD, IDC_PASSWORD, IDC_USERNAME, IDCANCEL, IDM_SETTING, IDOK, MAIN,
+                         WM_COMMAND)
+
+import harness
+
+ETDT_USETABTEXTURE = 4
+
+
+class FirstRun(DesktopCase):
+    def test_no_settings_file_prompts_before_anything_else_and_cancel_ends_with_1(self):
+        self.install(None)
+        program = self.start()
+        dialog = self.dialog()
+        self.assertIsNotNone(dialog, "the prompt")
+        self.assertIsNone(self.main_window(wait_ms=0), "no main window yet")
+        self.assertFalse(self.icon_shown(), "no icon yet")
+        left, top, right, bottom = self.info(dialog)["rect"]
+        self.save_screenshot("option-dialog.png", "%dx%d+%d+%d" % (right - left + 10, bottom - top + 10, left - 5, top - 5))
+        self.probe("click", dialog, IDCANCEL)
+        self.assertEqual(program.wait(), 1)
+        self.assertFalse(self.icon_shown())
+        self.assertEqual(os.listdir(self.folder), ["Moodshuttle.exe"], "nothing written")
+
+    def test_ok_with_empty_boxes_stores_both_keys_empty_and_the_next_start_asks_again(self):
+        self.install(None)
+        program = self.start()
+        self.probe("click", self.dialog(), IDOK)
+        self.assertIsNotNone(self.main_window(), "start-up went on")
+        self.assertTrue(self.wait_icon(True))
+        self.assertEqual((self.stored("username"), self.stored("password")), ("", ""))
+        self.assertEqual(self.count(*MAIN), 0, "the main window stays hidden")
+        self.assertEqual(self.close_program(program), 0)
+
+        again = self.start()
+        self.assertIsNotNone(self.dialog(), "still no account: the prompt again")
+        self.probe("click", self.dialog(), IDCANCEL)
+        self.assertEqual(again.wait(), 1)
+        self.assertEqual((self.stored("username"), self.stored("password")), ("", ""), "Cancel wrote nothing")
+
+    def test_a_name_of_two_bytes_prompts_and_of_three_does_not(self):
+        self.install(harness.settings_text("ab", "pw"))
+        program = self.start()
+        self.assertIsNotNone(self.dialog())
+        self.assertIsNone(self.main_window(wait_ms=0))
+        self.probe("click", self.dialog(), IDCANCEL)
+        self.assertEqual(program.wait(), 1)
+
+        self.install(harness.settings_text("abc", "pw"))
+        program = self.start()
+        self.assertIsNotNone(self.main_window())
+        self.assertTrue(self.wait_icon(True))
+        self.assertIsNone(self.dialog(wait_ms=1500), "no prompt")
+        self.assertEqual(self.close_program(program), 0)
+
+    def test_themed_texture_from_windows_xp_on(self):
+        for version, tab_texture in (("winxp", True), ("win2k", False)):
+            self.install(None, version=version)
+            program = self.start()
+            dialog = self.dialog()
+            # The platform may ask for the plain texture itself; the tab texture is ours.
+            self.assertEqual(bool(self.info(dialog)["texture"] & ETDT_USETABTEXTURE), tab_texture, version)
+            self.probe("click", dialog, IDCANCEL)
+            self.assertEqual(program.wait(), 1)
+
+
+class Editing(DesktopCase):
+    def start_attached(self, username, password):
+        self.install(harness.settings_text(username, password))
+        client = self.start_client()
+        program = self.start()
+        client.expect(r"^replied \d+ 0$")
+        client.expect(r"^command ")
+        self.assertIsNotNone(self.main_window())
+        return client, program
+
+    def open_dialog(self):
+        self.assertEqual(self.probe("post", self.main_window(), WM_COMMAND, IDM_SETTING, "0")[0], 0)
+        dialog = self.dialog()
+        self.assertIsNotNone(dialog, "Setting opens the dialog")
+        return dialog
+
+    def centre(self, rect):
+        left, top, right, bottom = rect
+        return (left + right) // 2, (top + bottom) // 2
+
+    def test_the_dialog_shows_the_account_and_saves_what_is_typed(self):
+        client, program = self.start_attached("alice", "s3cret")
+        dialog = self.open_dialog()
+        name_style, name = self.wine.item(dialog, IDC_USERNAME)
+        password_style, _ = self.wine.item(dialog, IDC_PASSWORD)
+        self.assertEqual(name, b"alice", "the name in clear")
+        self.assertFalse(name_style & ES_PASSWORD)
+        self.assertTrue(password_style & ES_PASSWORD, "the password masked")
+
+        controls = self.children(dialog)
+        self.assertEqual([c for c, _, _ in controls], ["Button", "Button", "Static", "Static", "Edit", "Edit"])
+        (_, ok, _), (_, cancel, _), _, _, (_, name_box, _), (_, password_box, _) = controls
+        self.assertLess(cancel[0], ok[0], "Cancel left of OK")
+
+        # Typed for real, more than a value can hold.
+        typed = ("0123456789abcdefghijklmnopqrstuvwxyz" * 9)[:300]
+        self.probe("settext", dialog, str(IDC_USERNAME), "")
+        self.click(*self.centre(name_box))
+        self.wine.xdotool("type", "--delay", "4", typed)
+        self.probe("settext", dialog, str(IDC_PASSWORD), "")
+        self.click(*self.centre(password_box))
+        self.wine.xdotool("type", "--delay", "20", "n3w pw")
+        self.assertEqual(self.wine.item(dialog, IDC_USERNAME)[1], typed.encode(), "the box took all 300")
+        self.click(*self.centre(ok))
+        self.assertTrue(self.wait_gone(dialog), "OK closes the dialog")
+
+        self.assertEqual((self.stored("username"), self.stored("password")), (typed[:255], "n3w pw"))
+        self.assertEqual(self.credentials_posted(client, "after"), (typed[:255], "n3w pw"), "no restart needed")
+        self.assertIsNone(program.proc.poll())
+
+    def test_cancel_after_editing_changes_nothing(self):
+        client, program = self.start_attached("alice", "s3cret")
+        before = harness.read_bytes(self.ini)
+        dialog = self.open_dialog()
+        self.probe("settext", dialog, str(IDC_USERNAME), "mallory")
+        self.probe("settext", dialog, str(IDC_PASSWORD), "other")
+        self.probe("click", dialog, IDCANCEL)
+        self.assertTrue(self.wait_gone(dialog))
+        self.assertEqual(harness.read_bytes(self.ini), before)
+        self.assertEqual(self.credentials_posted(client, "unchanged"), ("alice", "s3cret"))
+        self.assertIsNone(program.proc.poll())
+        self.assertTrue(self.icon_shown())
+
+    def test_blanks_and_quotation_marks_survive_a_restart(self):
+        for username, password in ((" bob", " pw "), ("carol", '"q"'), ("'dan'", "'"), ("eve", '"')):
+            client, program = self.start_attached("alice", "s3cret")
+            dialog = self.open_dialog()
+            self.probe("settext", dialog, str(IDC_USERNAME), username)
+            self.probe("settext", dialog, str(IDC_PASSWORD), password)
+            self.probe("click", dialog, IDOK)
+            self.assertTrue(self.wait_gone(dialog))
+            self.assertEqual(self.close_program(program), 0)
+            client.kill()
+            saved = self.settings()
+
+            client = self.start_client()
+            self.started.append(self.wine.start(self.program))
+            client.expect(r"^replied \d+ 0$")
+            client.expect(r"^command ")
+            self.assertEqual(self.credentials_posted(client, "restarted"), (username, password), saved)
+            self.assertEqual(self.close_program(self.started[-1]), 0)
+            client.kill()
+
+    def wait_gone(self, dialog, timeout=10):
+        deadline = time.monotonic() + timeout
+        while self.probe("info", dialog)[0] == 0:
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.2)
+        return True
+
+
+if __name__ == "__main__":
+    unittest.main()

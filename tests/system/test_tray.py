@@ -1,0 +1,133 @@
+"""The icon in the notification area and its menu."""
+
+import time
+import unittest
+
+from desktopcase import DesktopCase, ICON_SPOT, IDCANCEL, TASKBAR_TOP, WM_CLOSE
+
+import harness
+
+WM_TRAYICON = "0x8001"
+ICON_ID = "1001"
+WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
+WM_RBUTTONDOWN, WM_RBUTTONUP = 0x204, 0x205
+
+
+class Tray(DesktopCase):
+    def setUp(self):
+        super().setUp()
+        self.install(harness.settings_text("alice", "s3cret"))
+        self.program = self.start()
+        self.main = self.main_window()
+        self.assertIsNotNone(self.main)
+        self.assertTrue(self.wait_icon(True), "the icon appears")
+
+    def open_menu(self, button="1"):
+        self.click(*ICON_SPOT, button=button)
+        menu = self.menu()
+        self.assertIsNotNone(menu, "a press on the icon opens the menu")
+        return menu, self.info(menu)["rect"]
+
+    def close_menu(self):
+        self.click(300, 500)  # on the empty desktop, away from the menu
+        deadline = time.monotonic() + 5
+        while self.count("#32768", "-") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(self.count("#32768", "-"), 0, "the menu closed")
+
+    def choose(self, rect, item):
+        """Clicks the menu's first ("setting") or last ("exit") item."""
+        left, top, right, bottom = rect
+        self.click((left + right) // 2, top + 11 if item == "setting" else bottom - 11)
+
+    def post_tray(self, wparam, event):
+        self.assertEqual(self.probe("post", self.main, WM_TRAYICON, wparam, str(event))[0], 0)
+
+    def test_the_icon_carries_the_tip(self):
+        self.wine.xdotool("mousemove", *map(str, ICON_SPOT))
+        tip = self.visible("tooltips_class32", "-", wait_ms=10000)
+        self.assertIsNotNone(tip, "hovering shows the tip")
+        self.assertEqual(self.probe("text", tip), (0, "text " + b"Moodshuttle".hex()))
+
+    def test_a_press_of_either_button_opens_the_menu_at_the_cursor(self):
+        for button in ("1", "3"):
+            menu, (left, top, right, bottom) = self.open_menu(button)
+            # Bottom edge at the cursor, or at the taskbar's top where the
+            # platform keeps menus off the taskbar.
+            self.assertIn(bottom, (ICON_SPOT[1], TASKBAR_TOP), button)
+            self.assertLessEqual(right, 1024)
+            if button == "1":
+                # The icon's tip, shown while the pointer rests there, goes by itself.
+                deadline = time.monotonic() + 10
+                while self.count("tooltips_class32", "-") and time.monotonic() < deadline:
+                    time.sleep(0.3)
+                self.save_screenshot("tray-menu.png", "260x140+764+628")
+            self.close_menu()
+
+        # Away from the screen's edges the menu hangs from the cursor exactly.
+        self.wine.xdotool("mousemove", "500", "300")
+        self.post_tray(ICON_ID, WM_LBUTTONDOWN)
+        menu = self.menu()
+        self.assertIsNotNone(menu)
+        left, top, right, bottom = self.info(menu)["rect"]
+        self.assertEqual((left, bottom), (500, 300))
+        self.assertGreater(bottom - top, 20)
+        self.close_menu()
+
+    def test_only_a_press_on_our_icon_opens_the_menu(self):
+        for wparam, event in ((ICON_ID, WM_MOUSEMOVE), (ICON_ID, WM_LBUTTONUP), (ICON_ID, WM_LBUTTONDBLCLK),
+                              (ICON_ID, WM_RBUTTONUP), ("1002", WM_LBUTTONDOWN), ("1002", WM_RBUTTONDOWN)):
+            self.post_tray(wparam, event)
+            self.assertIsNone(self.menu(wait_ms=1000), (wparam, hex(event)))
+        # A real double click: its first press opens the menu, and nothing
+        # after it opens another.
+        self.click(*ICON_SPOT, repeat=2)
+        time.sleep(1)
+        self.assertLessEqual(self.count("#32768", "-"), 1)
+        self.click(300, 500)
+        self.assertIsNone(self.program.proc.poll())
+
+    def test_setting_opens_the_dialog_and_twice_opens_two(self):
+        before = harness.read_bytes(self.ini)
+        _, rect = self.open_menu()
+        self.choose(rect, "setting")
+        first = self.dialog()
+        self.assertIsNotNone(first, "Setting opens the dialog")
+        self.assertEqual(self.info(self.main)["visible"], False, "the main window stays hidden")
+
+        _, rect = self.open_menu("3")
+        self.choose(rect, "setting")
+        deadline = time.monotonic() + 10
+        while self.count("#32770", "Option") < 2 and time.monotonic() < deadline:
+            time.sleep(0.2)
+        self.assertEqual(self.count("#32770", "Option"), 2, "a second dialog beside the first")
+
+        for _ in range(2):
+            self.probe("click", self.dialog(), IDCANCEL)
+            time.sleep(0.5)
+        self.assertIsNone(self.dialog(wait_ms=1000))
+        self.assertEqual(harness.read_bytes(self.ini), before)
+        self.assertIsNone(self.program.proc.poll(), "closing the dialog changes nothing else")
+        self.assertTrue(self.icon_shown())
+
+    def test_exit_removes_the_icon_and_ends_with_0(self):
+        _, rect = self.open_menu()
+        self.choose(rect, "exit")
+        self.assertEqual(self.program.wait(), 0)
+        self.assertTrue(self.wait_icon(False), "the icon is gone")
+
+    def test_close_from_outside_ends_with_0(self):
+        self.assertEqual(self.probe("post", self.main, WM_CLOSE, "0", "0")[0], 0)
+        self.assertEqual(self.program.wait(), 0)
+        self.assertTrue(self.wait_icon(False), "the icon is gone")
+
+    def test_the_icon_comes_back_with_the_taskbar(self):
+        self.assertEqual(self.probe("untray", self.main, ICON_ID)[0], 0)
+        self.assertTrue(self.wait_icon(False), "the icon was taken away")
+        self.assertEqual(self.probe("broadcast", "TaskbarCreated")[0], 0)
+        self.assertTrue(self.wait_icon(True), "and put back when the taskbar says it is new")
+        self.assertIsNone(self.program.proc.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()
