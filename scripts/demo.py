@@ -3,6 +3,7 @@ client stand-in telling it of mood changes, and the status service stand-in
 (reached as the HTTP proxy) printing every update it receives."""
 
 import os
+import signal
 import sys
 import time
 import urllib.parse
@@ -38,16 +39,20 @@ def post_mood(client, service, mood):
 def main(moods):
     service = StatusService()
     service.start()
-    wine = harness.Wine("demo", proxy_port=service.port, desktop=True)
-    program = client = None
+    wine = None
     try:
+        wine = harness.Wine("demo", proxy_port=service.port, desktop=True)
         path = harness.install_program(wine.folder("app"), harness.settings_text("demo", "demo-password"))
         print("status service stand-in on 127.0.0.1:%d (the program's proxy)" % service.port)
         client = wine.start(harness.exe("skype_standin.exe"), "--attach", "0", stdin=True)
         client.expect(r"^ready ")
         program = wine.start(path)
+        client.expect(r"^discover ", timeout=30)
+        print("chat client: Moodshuttle asks to attach")
         client.expect(r"^replied \d+ 0$", timeout=30)
-        client.expect(r"^command ", timeout=30)
+        print("chat client: attach granted (status 0)")
+        _, m = client.expect(r"^command \d+ \w+ \d+ (\w*)$", timeout=30)
+        print("chat client: command %r" % bytes.fromhex(m.group(1)).rstrip(b"\0").decode())
         print("Moodshuttle is running in the notification area and attached to the chat client")
         for mood in moods:
             post_mood(client, service, mood)
@@ -70,9 +75,14 @@ def main(moods):
             print("Moodshuttle closed with exit code %d" % program.wait(timeout=20))
         print("%d updates received" % len(updates(service)))
     finally:
-        wine.close()
+        for sig in (signal.SIGTERM, signal.SIGINT):  # a second signal must not cut the clean-up short
+            signal.signal(sig, signal.SIG_IGN)
+        if wine:
+            wine.close()
         service.stop()
 
 
 if __name__ == "__main__":
+    # Ended from outside, it still stops everything it started.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     main(sys.argv[1:] or MOODS)

@@ -162,17 +162,25 @@ class Wine:
 
     def __init__(self, name, display=True, proxy_port=None, desktop=False):
         self.prefix = new_prefix(name)
-        self.xvfb = Xvfb() if display else None
+        self.xvfb = None
+        self.processes = []
+        self.desktop = None
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,+debugstr",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY"):
             self.env.pop(key, None)
-        if self.xvfb:
-            self.env["DISPLAY"] = self.xvfb.display
         if proxy_port:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
-        self.processes = []
-        self.desktop = None
+        try:
+            self._start(display, desktop)
+        except BaseException:  # interrupted half way: stop what did start
+            self.close()
+            raise
+
+    def _start(self, display, desktop):
+        if display:
+            self.xvfb = Xvfb()
+            self.env["DISPLAY"] = self.xvfb.display
         # The wineserver and the system's own processes would inherit the
         # output pipes of whichever program started first and hold them open
         # after it ended; start them here, with no pipes of ours.

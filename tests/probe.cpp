@@ -61,6 +61,31 @@ void printHandle(HWND hWnd) {
     printf("%llx", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hWnd)));
 }
 
+HWND anyWindow(const char* cls, const char* title) {
+    return FindWindowA(cls, title);
+}
+
+HWND firstVisible(const char* cls, const char* title) {
+    Match m = {cls, title, 0, NULL};
+    EnumWindows(countVisible, reinterpret_cast<LPARAM>(&m));
+    return m.first;
+}
+
+// Looks every 100 ms until the window is there or wait_ms have passed.
+int awaitWindow(HWND (*look)(const char*, const char*), const char* cls, const char* title, DWORD wait_ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (HWND found = look(cls, title)) {
+            printHandle(found);
+            printf("\n");
+            return 0;
+        }
+        if (GetTickCount() - start >= wait_ms)
+            return 1;
+        Sleep(100);
+    }
+}
+
 void printHex(const char* text) {
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
         printf("%02x", *p);
@@ -86,21 +111,9 @@ int main(int argc, char** argv) {
     if (argc < 2)
         return 2;
     const char* action = argv[1];
-    if (!strcmp(action, "find") && argc >= 4) {
-        DWORD wait = argc > 4 ? strtoul(argv[4], NULL, 10) : 0;
-        DWORD start = GetTickCount();
-        for (;;) {
-            HWND found = FindWindowA(orNull(argv[2]), orNull(argv[3]));
-            if (found) {
-                printHandle(found);
-                printf("\n");
-                return 0;
-            }
-            if (GetTickCount() - start >= wait)
-                return 1;
-            Sleep(100);
-        }
-    }
+    if ((!strcmp(action, "find") || !strcmp(action, "visible")) && argc >= 4)
+        return awaitWindow(!strcmp(action, "find") ? anyWindow : firstVisible, orNull(argv[2]), orNull(argv[3]),
+                           argc > 4 ? strtoul(argv[4], NULL, 10) : 0);
     if (!strcmp(action, "info") && argc >= 3) {
         HWND hWnd = handleOf(argv[2]);
         RECT r;
@@ -147,22 +160,6 @@ int main(int argc, char** argv) {
         EnumWindows(countVisible, reinterpret_cast<LPARAM>(&m));
         printf("%d\n", m.count);
         return 0;
-    }
-    if (!strcmp(action, "visible") && argc >= 4) {
-        DWORD wait = argc > 4 ? strtoul(argv[4], NULL, 10) : 0;
-        DWORD start = GetTickCount();
-        for (;;) {
-            Match m = {orNull(argv[2]), orNull(argv[3]), 0, NULL};
-            EnumWindows(countVisible, reinterpret_cast<LPARAM>(&m));
-            if (m.first) {
-                printHandle(m.first);
-                printf("\n");
-                return 0;
-            }
-            if (GetTickCount() - start >= wait)
-                return 1;
-            Sleep(100);
-        }
     }
     if (!strcmp(action, "children") && argc >= 3) {
         EnumChildWindows(handleOf(argv[2]), printChild, 0);
