@@ -14,6 +14,7 @@
 //   probe children HWND                   -> "hwnd class rect L T R B text HEX" per child
 //   probe text HWND                       -> "text HEX": what the window answers to WM_GETTEXT
 //   probe untray HWND ID                  -> takes a program's icon off the notification area
+//   probe fillatoms                       -> registers names until the atom table is full; the count
 //   probe version                         -> "MAJOR.MINOR" the system reports to this program
 #include <windows.h>
 #include <shellapi.h>
@@ -181,6 +182,18 @@ int main(int argc, char** argv) {
         data.hWnd = handleOf(argv[2]);
         data.uID = strtoul(argv[3], NULL, 0);
         return Shell_NotifyIconA(NIM_DELETE, &data) ? 0 : 1;
+    }
+    if (!strcmp(action, "fillatoms")) {
+        char name[32];
+        int count = 0;
+        while (count < 0x10000) {
+            wsprintfA(name, "probe-fill-%d", count);
+            if (!RegisterWindowMessageA(name))
+                break;
+            ++count;
+        }
+        printf("%d\n", count);
+        return 0;
     }
     if (!strcmp(action, "version")) {
         OSVERSIONINFOA v = {};

@@ -63,6 +63,20 @@ class Startup(LinkCase):
         path = harness.install_program(folder, '[Moodshuttle]\r\nusername = "dave"\r\npassword="  pw  "\r\n')
         self.assertEqual(self.post_with(path), ("dave", "  pw  "))
 
+    def test_a_window_class_that_cannot_be_registered_ends_with_1(self):
+        # A full atom table leaves no room for the class name.
+        wine = harness.Wine("atoms", display=False)
+        try:
+            path = harness.install_program(wine.folder("app"), harness.settings_text("alice", "s3cret"))
+            code, count = wine.probe("fillatoms")
+            self.assertEqual(code, 0)
+            self.assertGreater(int(count), 1000)
+            program = wine.start(path)
+            self.assertEqual(program.wait(timeout=30), 1)
+            self.assertEqual(program.debug, [], "ended before the link started")
+        finally:
+            wine.close()
+
     def test_path_not_had_whole_uses_no_settings_file(self):
         # Deeper than the 260 bytes the path query gets: the settings file beside it is not read...
         deep = self.wine.folder(os.path.join(*["d" * 40] * 7))

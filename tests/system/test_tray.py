@@ -116,6 +116,18 @@ class Tray(DesktopCase):
         self.assertEqual(self.program.wait(), 0)
         self.assertTrue(self.wait_icon(False), "the icon is gone")
 
+    def test_exit_while_the_dialog_is_open_ends_the_program_and_drops_the_typing(self):
+        before = harness.read_bytes(self.ini)
+        _, rect = self.open_menu()
+        self.choose(rect, "setting")
+        dialog = self.dialog()
+        self.probe("settext", dialog, "4000", "typed but never confirmed")
+        _, rect = self.open_menu()
+        self.choose(rect, "exit")
+        self.assertEqual(self.program.wait(), 0)
+        self.assertTrue(self.wait_icon(False))
+        self.assertEqual(harness.read_bytes(self.ini), before)
+
     def test_close_from_outside_ends_with_0(self):
         self.assertEqual(self.probe("post", self.main, WM_CLOSE, "0", "0")[0], 0)
         self.assertEqual(self.program.wait(), 0)
@@ -127,6 +139,9 @@ class Tray(DesktopCase):
         self.assertEqual(self.probe("broadcast", "TaskbarCreated")[0], 0)
         self.assertTrue(self.wait_icon(True), "and put back when the taskbar says it is new")
         self.assertIsNone(self.program.proc.poll())
+        # The same icon as before: its menu still opens from it.
+        self.open_menu()
+        self.close_menu()
 
 
 if __name__ == "__main__":
