@@ -27,6 +27,17 @@ def exe(name):
     return os.path.join(BUILD, name)
 
 
+def wait_until(condition, timeout=10, step=0.2):
+    """Polls condition until it holds or timeout seconds have passed;
+    returns whether it held."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(step)
+    return True
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -205,6 +216,16 @@ class Wine:
         """Runs the window probe; (exit code, first line of its output)."""
         r = self.run(exe("probe.exe"), *args)
         return r.returncode, r.stdout.decode(errors="replace").strip()
+
+    def find(self, cls, title, wait_ms=15000):
+        """A top-level window, hidden or not, by class and title ("-" for any); None if none came."""
+        code, hwnd = self.probe("find", cls, title, str(wait_ms))
+        return hwnd if code == 0 else None
+
+    def visible(self, cls, title, wait_ms=15000):
+        """The first visible top-level window of that class and title; None if none came."""
+        code, hwnd = self.probe("visible", cls, title, str(wait_ms))
+        return hwnd if code == 0 else None
 
     def item(self, dialog, ident):
         """(style, text bytes) of a dialog item, or None."""

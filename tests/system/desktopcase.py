@@ -78,6 +78,16 @@ class DesktopCase(unittest.TestCase):
         client.expect(r"^ready ")
         return client
 
+    def start_with_client(self):
+        """Starts the client stand-in and the program and waits until they are
+        linked; returns (client, program)."""
+        client = self.start_client()
+        program = self.start()
+        client.expect(r"^replied \d+ 0$")
+        client.expect(r"^command ")
+        self.assertIsNotNone(self.main_window())
+        return client, program
+
     def settings(self):
         """The settings file's text, or None when there is none."""
         return harness.read_bytes(self.ini).decode("latin-1") if os.path.exists(self.ini) else None
@@ -101,12 +111,10 @@ class DesktopCase(unittest.TestCase):
         return self.wine.probe(*args)
 
     def visible(self, cls, title, wait_ms=15000):
-        code, hwnd = self.probe("visible", cls, title, str(wait_ms))
-        return hwnd if code == 0 else None
+        return self.wine.visible(cls, title, wait_ms)
 
     def find(self, cls, title, wait_ms=15000):
-        code, hwnd = self.probe("find", cls, title, str(wait_ms))
-        return hwnd if code == 0 else None
+        return self.wine.find(cls, title, wait_ms)
 
     def count(self, cls, title):
         return int(self.probe("count", cls, title)[1])
@@ -162,12 +170,15 @@ class DesktopCase(unittest.TestCase):
         return drawn > 40  # a 16 x 16 icon, not a stray pixel
 
     def wait_icon(self, shown, timeout=10):
-        deadline = time.monotonic() + timeout
-        while self.icon_shown() != shown:
-            if time.monotonic() > deadline:
-                return False
-            time.sleep(0.2)
-        return True
+        return harness.wait_until(lambda: self.icon_shown() == shown, timeout)
+
+    def wait_gone(self, hwnd, timeout=10):
+        """Waits for a window to be destroyed."""
+        return harness.wait_until(lambda: self.probe("info", hwnd)[0] != 0, timeout)
+
+    def wait_count(self, cls, title, count, timeout=10):
+        """Waits for exactly count visible windows of that class and title."""
+        return harness.wait_until(lambda: self.count(cls, title) == count, timeout, step=0.1)
 
     def save_screenshot(self, name, crop=None):
         """Saves the screen (or the crop "WxH+X+Y" of it) as a PNG under the build folder."""

@@ -1,7 +1,6 @@
 """The account prompt and the Option dialog, as the user meets them."""
 
 import os
-import time
 import unittest
 
 from desktopcase import (DesktopCase, ES_PASSWORD, IDC_PASSWORD, IDC_USERNAME, IDCANCEL, IDM_SETTING, IDOK, MAIN,
@@ -72,12 +71,7 @@ class FirstRun(DesktopCase):
 class Editing(DesktopCase):
     def start_attached(self, username, password):
         self.install(harness.settings_text(username, password))
-        client = self.start_client()
-        program = self.start()
-        client.expect(r"^replied \d+ 0$")
-        client.expect(r"^command ")
-        self.assertIsNotNone(self.main_window())
-        return client, program
+        return self.start_with_client()
 
     def open_dialog(self):
         self.assertEqual(self.probe("post", self.main_window(), WM_COMMAND, IDM_SETTING, "0")[0], 0)
@@ -144,21 +138,10 @@ class Editing(DesktopCase):
             client.kill()
             saved = self.settings()
 
-            client = self.start_client()
-            self.started.append(self.wine.start(self.program))
-            client.expect(r"^replied \d+ 0$")
-            client.expect(r"^command ")
+            client, program = self.start_with_client()
             self.assertEqual(self.credentials_posted(client, "restarted"), (username, password), saved)
-            self.assertEqual(self.close_program(self.started[-1]), 0)
+            self.assertEqual(self.close_program(program), 0)
             client.kill()
-
-    def wait_gone(self, dialog, timeout=10):
-        deadline = time.monotonic() + timeout
-        while self.probe("info", dialog)[0] == 0:
-            if time.monotonic() > deadline:
-                return False
-            time.sleep(0.2)
-        return True
 
 
 if __name__ == "__main__":

@@ -6,6 +6,8 @@ import unittest
 
 from linkcase import PING, LinkCase
 
+import harness
+
 TIMER_LINE = "onTimer::WM_SKYPECONTROL_DISCOVER\n"
 
 
@@ -44,9 +46,7 @@ class Recovery(LinkCase):
         client.expect(r"^bye$")
         client.wait()
         # The next PING fails, and discovery goes out every second.
-        deadline = time.monotonic() + 20
-        while len(self.debug_lines(program, TIMER_LINE)) < 3 and time.monotonic() < deadline:
-            time.sleep(0.2)
+        harness.wait_until(lambda: len(self.debug_lines(program, TIMER_LINE)) >= 3, timeout=20)
         ticks = self.debug_lines(program, TIMER_LINE)
         self.assertGreaterEqual(len(ticks), 3)
         self.assertTrue(all(0.7 < b - a < 1.3 for a, b in zip(ticks, ticks[1:])))

@@ -13,15 +13,8 @@ OPTION = ("#32770", "Option")
 
 
 class Startup(LinkCase):
-    def find(self, cls, title, wait_ms=15000):
-        code, hwnd = self.wine.probe("find", cls, title, str(wait_ms))
-        return hwnd if code == 0 else None
-
     def wait_running(self, program):
-        deadline = time.monotonic() + 20
-        while not program.debug and time.monotonic() < deadline:
-            time.sleep(0.1)
-        self.assertTrue(program.debug, "the link started")
+        self.assertTrue(harness.wait_until(lambda: program.debug, timeout=20, step=0.1), "the link started")
 
     def post_with(self, program_path):
         """Starts the program and a client, posts one mood, returns (user, password)."""
@@ -85,12 +78,12 @@ class Startup(LinkCase):
         before = harness.read_bytes(path[:-3] + "ini")
         program = self.wine.start(path)
         self.started.append(program)
-        dialog = self.find(*OPTION)
+        dialog = self.wine.find(*OPTION)
         self.assertIsNotNone(dialog, "empty credentials: the prompt")
         self.assertEqual(self.wine.item(dialog, 4000)[1], b"")
         self.wine.probe("settext", dialog, "4000", "frank")
         self.wine.probe("click", dialog, "1")
-        self.assertIsNotNone(self.find("Moodshuttle", "Moodshuttle"), "start-up went on")
+        self.assertIsNotNone(self.wine.find("Moodshuttle", "Moodshuttle"), "start-up went on")
         time.sleep(1)
         # ...and nothing is written anywhere.
         self.assertEqual(harness.read_bytes(path[:-3] + "ini"), before)

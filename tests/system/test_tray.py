@@ -30,9 +30,7 @@ class Tray(DesktopCase):
 
     def close_menu(self):
         self.click(300, 500)  # on the empty desktop, away from the menu
-        deadline = time.monotonic() + 5
-        while self.count("#32768", "-") and time.monotonic() < deadline:
-            time.sleep(0.1)
+        self.wait_count("#32768", "-", 0, timeout=5)
         self.assertEqual(self.count("#32768", "-"), 0, "the menu closed")
 
     def choose(self, rect, item):
@@ -58,9 +56,7 @@ class Tray(DesktopCase):
             self.assertLessEqual(right, 1024)
             if button == "1":
                 # The icon's tip, shown while the pointer rests there, goes by itself.
-                deadline = time.monotonic() + 10
-                while self.count("tooltips_class32", "-") and time.monotonic() < deadline:
-                    time.sleep(0.3)
+                self.wait_count("tooltips_class32", "-", 0)
                 self.save_screenshot("tray-menu.png", "260x140+764+628")
             self.close_menu()
 
@@ -97,9 +93,7 @@ class Tray(DesktopCase):
 
         _, rect = self.open_menu("3")
         self.choose(rect, "setting")
-        deadline = time.monotonic() + 10
-        while self.count("#32770", "Option") < 2 and time.monotonic() < deadline:
-            time.sleep(0.2)
+        self.wait_count("#32770", "Option", 2)
         self.assertEqual(self.count("#32770", "Option"), 2, "a second dialog beside the first")
 
         for _ in range(2):
