@@ -6,9 +6,11 @@
 
 namespace {
 
-void readValue(const char* key, char* value) {
+// Read with room for the quotation marks a value may be wrapped in, so that
+// they do not count against its 255 bytes; storing cuts it to 255.
+void readValue(const char* key, char (&value)[kQuotedValueSize]) {
     if (g_settingsPath[0])
-        GetPrivateProfileStringA(kProgramName, key, "", value, kCredentialSize, g_settingsPath);
+        GetPrivateProfileStringA(kProgramName, key, "", value, sizeof value, g_settingsPath);
 }
 
 void writeValue(const char* key, const char* value) {
@@ -26,8 +28,8 @@ void deriveSettingsPath() {
 }
 
 void loadCredentials() {
-    char username[kCredentialSize] = {};
-    char password[kCredentialSize] = {};
+    char username[kQuotedValueSize] = {};
+    char password[kQuotedValueSize] = {};
     readValue("username", username);
     readValue("password", password);
     storeCredentials(username, password);
