@@ -10,8 +10,7 @@ import urllib.parse
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 os.environ.setdefault("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64"))
-sys.path.insert(0, os.path.join(ROOT, "tests"))
-sys.path.insert(0, os.path.join(ROOT, "tests", "standins"))
+sys.path.insert(0, os.path.join(ROOT, "rig"))
 import harness  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
@@ -77,9 +76,7 @@ def main(moods):
     finally:
         for sig in (signal.SIGTERM, signal.SIGINT):  # a second signal must not cut the clean-up short
             signal.signal(sig, signal.SIG_IGN)
-        if wine:
-            wine.close()
-        service.stop()
+        harness.run_all([wine.close if wine else lambda: None, service.stop])
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ import os
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "rig"))
 import harness  # noqa: E402
 
 

@@ -6,8 +6,7 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "standins"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "rig"))
 import harness  # noqa: E402,F401
 from harness import MOOD_PREFIX  # noqa: E402,F401
 from status_service import StatusService  # noqa: E402
@@ -26,8 +25,7 @@ class LinkCase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.wine.close()
-        cls.service.stop()
+        harness.run_all([cls.wine.close, cls.service.stop])
 
     def setUp(self):
         self.started = []

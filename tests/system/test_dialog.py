@@ -18,12 +18,12 @@ class FirstRun(DesktopCase):
         dialog = self.dialog()
         self.assertIsNotNone(dialog, "the prompt")
         self.assertIsNone(self.main_window(wait_ms=0), "no main window yet")
-        self.assertFalse(self.icon_shown(), "no icon yet")
+        self.assertTrue(self.icon_is(False), "no icon yet")
         left, top, right, bottom = self.info(dialog)["rect"]
         self.save_screenshot("option-dialog.png", "%dx%d+%d+%d" % (right - left + 10, bottom - top + 10, left - 5, top - 5))
         self.probe("click", dialog, IDCANCEL)
         self.assertEqual(program.wait(), 1)
-        self.assertFalse(self.icon_shown())
+        self.assertTrue(self.icon_is(False))
         self.assertEqual(os.listdir(self.folder), ["Moodshuttle.exe"], "nothing written")
 
     def test_ok_with_empty_boxes_stores_both_keys_empty_and_the_next_start_asks_again(self):
@@ -43,6 +43,7 @@ class FirstRun(DesktopCase):
         self.assertEqual((self.stored("username"), self.stored("password")), ("", ""), "Cancel wrote nothing")
 
     def test_a_name_of_two_bytes_prompts_and_of_three_does_not(self):
+        self.need_drawing()  # the prompt opens with the two bytes in it
         self.install(harness.settings_text("ab", "pw"))
         program = self.start()
         self.assertIsNotNone(self.dialog())
@@ -69,6 +70,10 @@ class FirstRun(DesktopCase):
 
 
 class Editing(DesktopCase):
+    def setUp(self):
+        super().setUp()
+        self.need_drawing()  # every case here opens the dialog with a stored name
+
     def start_attached(self, username, password):
         self.install(harness.settings_text(username, password))
         return self.start_with_client()
@@ -124,10 +129,11 @@ class Editing(DesktopCase):
         self.assertEqual(harness.read_bytes(self.ini), before)
         self.assertEqual(self.credentials_posted(client, "unchanged"), ("alice", "s3cret"))
         self.assertIsNone(program.proc.poll())
-        self.assertTrue(self.icon_shown())
+        self.assertTrue(self.icon_is(True))
 
     def test_blanks_and_quotation_marks_survive_a_restart(self):
-        for username, password in ((" bob", " pw "), ("carol", '"q"'), ("'dan'", "'"), ("eve", '"')):
+        for username, password in ((" bob", " pw "), ("carol", '"q"'), ("'dan'", "'"), ("eve", '"'),
+                                   ("frank", " " + "q" * 254)):
             client, program = self.start_attached("alice", "s3cret")
             dialog = self.open_dialog()
             self.probe("settext", dialog, str(IDC_USERNAME), username)

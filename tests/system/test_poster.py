@@ -5,8 +5,7 @@ import os
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "standins"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "rig"))
 import harness  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
@@ -30,8 +29,7 @@ class Poster(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.wine.close()
-        cls.service.stop()
+        harness.run_all([cls.wine.close, cls.service.stop])
 
     def setUp(self):
         self.service.set_mode("normal")

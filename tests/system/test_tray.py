@@ -3,12 +3,11 @@
 import time
 import unittest
 
-from desktopcase import DesktopCase, ICON_SPOT, IDCANCEL, TASKBAR_TOP, WM_CLOSE
+from desktopcase import DesktopCase, ICON_ID, ICON_SPOT, IDCANCEL, TASKBAR_TOP, WM_CLOSE
 
 import harness
 
 WM_TRAYICON = "0x8001"
-ICON_ID = "1001"
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
 WM_RBUTTONDOWN, WM_RBUTTONUP = 0x204, 0x205
 
@@ -84,6 +83,7 @@ class Tray(DesktopCase):
         self.assertIsNone(self.program.proc.poll())
 
     def test_setting_opens_the_dialog_and_twice_opens_two(self):
+        self.need_drawing()  # the dialog opens with the stored name in it
         before = harness.read_bytes(self.ini)
         _, rect = self.open_menu()
         self.choose(rect, "setting")
@@ -102,7 +102,7 @@ class Tray(DesktopCase):
         self.assertIsNone(self.dialog(wait_ms=1000))
         self.assertEqual(harness.read_bytes(self.ini), before)
         self.assertIsNone(self.program.proc.poll(), "closing the dialog changes nothing else")
-        self.assertTrue(self.icon_shown())
+        self.assertTrue(self.icon_is(True))
 
     def test_exit_removes_the_icon_and_ends_with_0(self):
         _, rect = self.open_menu()
@@ -111,6 +111,7 @@ class Tray(DesktopCase):
         self.assertTrue(self.wait_icon(False), "the icon is gone")
 
     def test_exit_while_the_dialog_is_open_ends_the_program_and_drops_the_typing(self):
+        self.need_drawing()
         before = harness.read_bytes(self.ini)
         _, rect = self.open_menu()
         self.choose(rect, "setting")

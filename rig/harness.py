@@ -1,9 +1,11 @@
-"""Runs Windows programs of the build under Wine64 for the system tests.
+"""Runs Windows programs of a build under Wine64, for the system tests, the
+demo and the benchmarks. A 32-bit build runs in Wine's WoW64 mode, on the
+32-bit Windows-side DLLs that scripts/setup unpacks into build/wow64.
 
-Every test gets a Wine prefix of its own, made from one template prefix by
+Every user gets a Wine prefix of its own, made from one template prefix by
 hard links (a new prefix takes seconds to boot, a linked copy none), its own
 wineserver, and an Xvfb display where it needs one. Everything started here is
-stopped again by close()."""
+stopped again by close(), even when a step of starting or stopping fails."""
 
 import fcntl
 import os
@@ -15,9 +17,18 @@ import subprocess
 import threading
 import time
 
+# Where Debian's packages put them; nothing here relies on PATH.
 WINE = "/usr/lib/wine/wine64"
-BUILD = os.environ.get("MOODSHUTTLE_BUILD", os.path.join(os.path.dirname(__file__), "..", "build", "x64"))
-BUILD = os.path.abspath(BUILD)
+WINESERVER = "/usr/lib/wine/wineserver"
+XVFB = "/usr/bin/Xvfb"
+XDOTOOL = "/usr/bin/xdotool"
+IMPORT = "/usr/bin/import"
+CONVERT = "/usr/bin/convert"
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64")))
+# Wine's DLL folders with the 32-bit Windows side added (scripts/setup).
+WOW64_DLLS = os.path.join(ROOT, "build", "wow64", "wine")
 
 # Wine escapes the debug string it prints; these undo what our lines can hold.
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
@@ -38,6 +49,18 @@ def wait_until(condition, timeout=10, step=0.2):
     return True
 
 
+def wine_env(prefix, **extra):
+    """The environment for Wine programs of one prefix: no proxy, no display
+    and no debug output unless asked for, the 32-bit DLLs where they are."""
+    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY", "WINEDLLPATH"):
+        env.pop(key, None)
+    if os.path.isdir(WOW64_DLLS):
+        env["WINEDLLPATH"] = WOW64_DLLS
+    env.update(extra)
+    return env
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -48,15 +71,24 @@ def _template_prefix():
     template = os.path.join(root, "template")
     with open(os.path.join(root, "template.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.exists(os.path.join(template, ".done")):
+        done = os.path.join(template, ".done")
+        # A template made before the 32-bit DLLs were there has no syswow64: made again.
+        made_for = WOW64_DLLS if os.path.isdir(WOW64_DLLS) else ""
+        if read_text(done) != made_for:
             shutil.rmtree(template, ignore_errors=True)
-            env = dict(os.environ, WINEPREFIX=template, WINEDEBUG="-all",
-                       WINEDLLOVERRIDES="mscoree,mshtml=")
-            env.pop("DISPLAY", None)
-            subprocess.run([WINE, "wineboot", "--init"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, check=True)
-            subprocess.run(["wineserver", "-w"], env=env, check=True)
-            open(os.path.join(template, ".done"), "w").close()
+            env = wine_env(template)
+            quiet = dict(env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                # With the 32-bit DLLs in reach, this also fills the prefix's syswow64.
+                subprocess.run([WINE, "wineboot", "--init"], check=True, timeout=300, **quiet)
+                # A crash ends the program with a backtrace on stderr, not in a
+                # dialog that would keep it alive until a test times out.
+                subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog",
+                                "/t", "REG_DWORD", "/d", "0", "/f"], check=True, timeout=120, **quiet)
+            finally:
+                subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+            with open(done, "w") as f:
+                f.write(made_for)
     return template
 
 
@@ -77,17 +109,24 @@ def new_prefix(name):
 class Xvfb:
     def __init__(self):
         r, w = os.pipe()
-        self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        self.proc = subprocess.Popen([XVFB, "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                                      pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
-        number = b""
         with os.fdopen(r, "rb") as f:
             number = f.readline().strip()
+        if not number.isdigit():
+            self.close()
+            raise RuntimeError("Xvfb did not start")
         self.display = ":" + number.decode()
 
     def close(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
 
 
 class Process:
@@ -176,10 +215,7 @@ class Wine:
         self.xvfb = None
         self.processes = []
         self.desktop = None
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all,+debugstr",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY"):
-            self.env.pop(key, None)
+        self.env = wine_env(self.prefix, WINEDEBUG="-all,+debugstr")
         if proxy_port:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
         try:
@@ -195,7 +231,7 @@ class Wine:
         # The wineserver and the system's own processes would inherit the
         # output pipes of whichever program started first and hold them open
         # after it ended; start them here, with no pipes of ours.
-        subprocess.run(["wineserver", "-p"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        subprocess.run([WINESERVER, "-p"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         subprocess.run([WINE, "wineboot"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=True, timeout=120)
         if desktop:
@@ -234,10 +270,10 @@ class Wine:
         return (int(m.group(1), 16), bytes.fromhex(m.group(2))) if code == 0 and m else None
 
     def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", "-display", self.env["DISPLAY"], path], check=True)
+        subprocess.run([IMPORT, "-window", "root", "-display", self.env["DISPLAY"], path], check=True)
 
     def xdotool(self, *args):
-        subprocess.run(["xdotool"] + list(args), env=self.env, check=True)
+        subprocess.run([XDOTOOL] + list(args), env=self.env, check=True)
 
     def folder(self, name):
         """A folder of this test's own, for programs and their files."""
@@ -254,16 +290,69 @@ class Wine:
         return subprocess.run([WINE, program] + list(args), env=self.env, capture_output=True, timeout=timeout)
 
     def close(self):
-        for p in self.processes:
-            p.kill()
-        subprocess.run(["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stderr=subprocess.DEVNULL)
-        if self.desktop:
-            self.desktop.wait(timeout=10)
-        if self.xvfb:
-            self.xvfb.close()
-        shutil.rmtree(self.prefix, ignore_errors=True)
-        shutil.rmtree(self.prefix + "-files", ignore_errors=True)
+        """Stops everything this prefix started. Every step runs even when an
+        earlier one fails; the first failure is raised at the end."""
+        steps = [p.kill for p in self.processes] + [
+            lambda: subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=30),
+            lambda: subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60),
+            self._stop_desktop,
+            lambda: self.xvfb and self.xvfb.close(),
+            lambda: shutil.rmtree(self.prefix, ignore_errors=True),
+            lambda: shutil.rmtree(self.prefix + "-files", ignore_errors=True),
+        ]
+        run_all(steps)
+
+    def _stop_desktop(self):
+        if self.desktop and self.desktop.poll() is None:
+            try:
+                self.desktop.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.desktop.kill()
+                self.desktop.wait(timeout=10)
+
+
+def build_is_32bit():
+    """Whether the build under test is the 32-bit one (its PE machine field)."""
+    with open(exe("Moodshuttle.exe"), "rb") as f:
+        image = f.read(4096)
+    header = int.from_bytes(image[0x3C:0x40], "little")
+    return image[header + 4:header + 6] == b"\x4c\x01"
+
+
+_drawing_fault = {}
+
+
+def drawing_fault(wine):
+    """None when a program of this build can draw in its own windows and put
+    text into its own edit boxes under this Wine; otherwise why not, for a
+    skip message. Only the 32-bit build is ever checked: the 64-bit build must
+    simply work."""
+    if not build_is_32bit():
+        return None
+    if "fault" not in _drawing_fault:
+        r = wine.run(exe("edit_text_check.exe"), timeout=120)
+        _drawing_fault["fault"] = None if r.returncode == 0 else (
+            "platform fault, 32-bit build only: this Wine's WoW64 mode gives 32-bit code no usable device "
+            "context, so the program cannot draw its icon, menu items or dialog texts, and text put into "
+            "an edit box crashes it (tests/system/edit_text_check.cpp ended with %d)" % r.returncode)
+    return _drawing_fault["fault"]
+
+
+# Wine's loader mangles such a path when it restarts itself for a 32-bit program.
+LONG_PATH_FAULT = ("platform fault, 32-bit build only: this Wine's WoW64 mode cannot start a 32-bit program "
+                   "from a path longer than 260 bytes (CreateProcess reports the file as not found)")
+
+
+def run_all(steps):
+    """Runs every step; raises the first failure after the last step."""
+    first = None
+    for step in steps:
+        try:
+            step()
+        except BaseException as e:  # noqa: B902 -- a stop must not skip the rest
+            first = first or e
+    if first:
+        raise first
 
 
 def install_program(folder, settings=None, name="Moodshuttle.exe"):
@@ -280,6 +369,15 @@ def install_program(folder, settings=None, name="Moodshuttle.exe"):
 
 def settings_text(username, password):
     return "[Moodshuttle]\r\nusername=%s\r\npassword=%s\r\n" % (username, password)
+
+
+def read_text(path):
+    """A file's text, or None when there is none."""
+    try:
+        with open(path) as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
 
 
 def read_bytes(path):

@@ -14,6 +14,7 @@
 //   probe children HWND                   -> "hwnd class rect L T R B text HEX" per child
 //   probe text HWND                       -> "text HEX": what the window answers to WM_GETTEXT
 //   probe untray HWND ID                  -> takes a program's icon off the notification area
+//   probe hasicon HWND ID                 -> exit code 0 when the notification area has that icon
 //   probe fillatoms                       -> registers names until the atom table is full; the count
 //   probe version                         -> "MAJOR.MINOR" the system reports to this program
 #include <windows.h>
@@ -176,12 +177,13 @@ int main(int argc, char** argv) {
         printf("\n");
         return 0;
     }
-    if (!strcmp(action, "untray") && argc >= 4) {
+    if ((!strcmp(action, "untray") || !strcmp(action, "hasicon")) && argc >= 4) {
         NOTIFYICONDATAA data = {};
         data.cbSize = sizeof data;
         data.hWnd = handleOf(argv[2]);
         data.uID = strtoul(argv[3], NULL, 0);
-        return Shell_NotifyIconA(NIM_DELETE, &data) ? 0 : 1;
+        // A change of nothing (no flags) succeeds only for an icon that is there.
+        return Shell_NotifyIconA(!strcmp(action, "untray") ? NIM_DELETE : NIM_MODIFY, &data) ? 0 : 1;
     }
     if (!strcmp(action, "fillatoms")) {
         char name[32];
