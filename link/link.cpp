@@ -21,6 +21,11 @@ const LONG kNotAvailable = 3;
 // The client may hang; bound each command so the timer and the messages go on.
 const UINT kSendTimeoutMs = 5000;
 
+// Address space a poster's stack reserves. The default (the executable's 2 MiB)
+// lets about a thousand posters fill a 32-bit process, and a burst of moods
+// would then lose the rest; a request needs a small part of this.
+const SIZE_T kPosterStackSize = 256 * 1024;
+
 void broadcastDiscovery(HWND hWnd) {
     PostMessageA(HWND_BROADCAST, WM_SKYPECONTROL_DISCOVER, reinterpret_cast<WPARAM>(hWnd), 0);
 }
@@ -117,7 +122,8 @@ void onCopyData(const COPYDATASTRUCT* data) {
     if (!text)
         return;
     copyMoodText(text, bytes, data->cbData);
-    HANDLE poster = CreateThread(NULL, 0, postStatusThreadProc, text, 0, NULL);
+    HANDLE poster =
+        CreateThread(NULL, kPosterStackSize, postStatusThreadProc, text, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (poster)
         CloseHandle(poster);
     else
