@@ -39,18 +39,14 @@ class DesktopCase(unittest.TestCase):
     def setUpClass(cls):
         cls.service = StatusService()
         cls.service.start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.service.stop()
+        cls.addClassCleanup(cls.service.stop)
 
     def setUp(self):
         name = self.id().rsplit(".", 1)[-1][5:30]
         self.wine = harness.Wine(name, proxy_port=self.service.port, desktop=True)
+        # Cleanups run even when a later step of a setUp fails, unlike tearDown.
+        self.addCleanup(self.wine.close)
         self.folder = self.wine.folder("app")
-
-    def tearDown(self):
-        self.wine.close()  # its programs too
 
     # The program and its files
 

@@ -20,12 +20,10 @@ class LinkCase(unittest.TestCase):
     def setUpClass(cls):
         cls.service = StatusService()
         cls.service.start()
+        cls.addClassCleanup(cls.service.stop)
         cls.wine = harness.Wine(cls.__name__.lower(), proxy_port=cls.service.port)
+        cls.addClassCleanup(cls.wine.close)  # also when the rest of setUpClass fails
         cls.program = harness.install_program(cls.wine.folder("app"), harness.settings_text("alice", "s3cret"))
-
-    @classmethod
-    def tearDownClass(cls):
-        harness.run_all([cls.wine.close, cls.service.stop])
 
     def setUp(self):
         self.started = []

@@ -25,11 +25,9 @@ class Poster(unittest.TestCase):
     def setUpClass(cls):
         cls.service = StatusService()
         cls.service.start()
+        cls.addClassCleanup(cls.service.stop)
         cls.wine = harness.Wine("poster", display=False, proxy_port=cls.service.port)
-
-    @classmethod
-    def tearDownClass(cls):
-        harness.run_all([cls.wine.close, cls.service.stop])
+        cls.addClassCleanup(cls.wine.close)  # also when the rest of setUpClass fails
 
     def setUp(self):
         self.service.set_mode("normal")
