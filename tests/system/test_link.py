@@ -39,7 +39,7 @@ class Attached(LinkCase):
 
     def test_which_notifications_post(self):
         client = self.start_client("--attach", "0")
-        self.start_program()
+        program = self.start_program()
         self.attach(client)
         ignored = [
             ("self", b"PROFILE MOOD_TEXTGoing home\0", "auto", "prefix without its trailing space"),
@@ -49,17 +49,28 @@ class Attached(LinkCase):
             ("self", MOOD_PREFIX, "auto", "the prefix without terminator, 18 bytes"),
             ("other", MOOD_PREFIX + b"from elsewhere\0", "auto", "another window"),
             ("null", MOOD_PREFIX + b"from nobody\0", "auto", "a null sender while a client is known"),
+            ("self", b"", "0", "cbData 0 and a null pointer"),
         ]
         for sender, data, size, _ in ignored:
             self.send(client, sender, data, size)
-        # A last good one: it must be the only post (plus the prefix alone and the cut one).
-        self.send(client, "self", MOOD_PREFIX + b"\0")
-        self.send(client, "self", MOOD_PREFIX + b"Going home", "25")
-        self.send(client, "self", MOOD_PREFIX + "日本".encode("utf-8") + b"\0")
-        self.new_posts(3)
+        # 64 KiB of one ASCII byte and three-byte characters: the body holds
+        # "status=", 1015 encoded bytes at most and the space, so the text is
+        # cut after the last whole character that fits (1 + 112 * 9 bytes).
+        huge = (MOOD_PREFIX + b"x" + "日本".encode("utf-8") * 11000)[:65535] + b"\0"
+        # The good ones: they must be the only posts.
+        goods = [
+            (MOOD_PREFIX + b"\0", "auto", b"status= ", "the prefix alone"),
+            (MOOD_PREFIX + b"Going home", "25", b"status=Going+h ", "cut by cbData"),
+            (MOOD_PREFIX + "日本".encode("utf-8") + b"\0", "auto", b"status=%E6%97%A5%E6%9C%AC ", "UTF-8"),
+            (MOOD_PREFIX + b"\xff\xfe\x80\xc3\0", "auto", b"status=%FF%FE%80%C3 ", "not UTF-8: byte for byte"),
+            (huge, "auto", b"status=x" + b"%E6%97%A5%E6%9C%AC" * 56 + b" ", "64 KiB"),
+        ]
+        for data, size, _, _ in goods:
+            self.send(client, "self", data, size)
+        self.new_posts(len(goods))
         self.settle()
-        self.assertEqual(sorted(self.posts()[self.posts_before:]),
-                         sorted([b"status= ", b"status=Going+h ", b"status=%E6%97%A5%E6%9C%AC "]))
+        self.assertEqual(sorted(self.posts()[self.posts_before:]), sorted(body for _, _, body, _ in goods))
+        self.assertIsNone(program.proc.poll(), "still running")
 
 
 class Unattached(LinkCase):

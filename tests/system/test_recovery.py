@@ -4,7 +4,7 @@ client quitting, the client hanging."""
 import time
 import unittest
 
-from linkcase import PING, LinkCase
+from linkcase import PING, PROTOCOL, LinkCase
 
 import harness
 
@@ -37,6 +37,40 @@ class Recovery(LinkCase):
         client.send("mood still here")
         self.assertEqual(self.new_posts(1), [b"status=still+here "])
         self.assertEqual(self.debug_lines(program, TIMER_LINE), [], "no rediscovery while PINGs succeed")
+
+    def test_attach_replies_in_any_order_end_attached(self):
+        # Discovery goes unanswered: every reply is one the test sends.
+        client = self.start_client("--attach", "none")
+        program = self.start_program()
+        client.expect(r"^discover ")
+        client.send("reply 0")
+        first, _ = client.expect(r"^replied \d+ 0$")
+        self.assertEqual(self.next_command(client)[1], PROTOCOL)
+        # Pending 8 s later: the keep-alive counts afresh from it, so no PING at 12 s.
+        time.sleep(max(0, first + 8 - time.monotonic()))
+        client.send("reply 1")
+        pending, _ = client.expect(r"^replied \d+ 1$")
+        time.sleep(max(0, pending + 8 - time.monotonic()))
+        for status in ("2", "3", "0x8001"):
+            client.send("reply " + status)
+            client.expect(r"^replied \d+ %x$" % int(status, 0))
+        self.settle(2.5)
+        client.send("reply 0")
+        last, _ = client.expect(r"^replied \d+ 0$")
+        self.assertEqual(self.next_command(client)[1], PROTOCOL, "each 0 sends the protocol")
+        ping, data = self.next_command(client, timeout=16)
+        self.assertEqual(data, PING)
+        self.assertGreaterEqual(ping - last, 10.8)
+        self.assertLessEqual(ping - last, 13.2)
+        self.assertEqual(len([line for line in client.stdout if line.startswith("command ")]), 3,
+                         "PROTOCOL 5 twice and one PING: none from the earlier replies")
+        attaches = [line for _, line in program.debug if line.startswith("WM_SKYPECONTROL_ATTACH")]
+        self.assertEqual(attaches, ["WM_SKYPECONTROL_ATTACH: %s\n" % s for s in ("0", "1", "2", "3", "8001", "0")])
+        ticks = self.debug_lines(program, TIMER_LINE)
+        self.assertTrue([t for t in ticks if pending + 8 < t < last], "discovery while refused")
+        self.assertEqual([t for t in ticks if t > last + 0.5], [], "none once attached again")
+        client.send("mood attached again")
+        self.assertEqual(self.new_posts(1), [b"status=attached+again "])
 
     def test_client_quits_and_comes_back(self):
         client = self.start_client("--attach", "0")

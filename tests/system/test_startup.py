@@ -2,6 +2,7 @@
 executable, the first-run prompt."""
 
 import os
+import random
 import time
 import unittest
 
@@ -46,15 +47,90 @@ class Startup(LinkCase):
         self.assertEqual(self.post_with(path), ("bob", "pw1"))
         self.assertEqual(sorted(os.listdir(folder)), ["prog.exe", "prog.ini"])
 
+    def stop_started(self):
+        for p in self.started:
+            p.kill()
+        self.started = []
+        self.posts_before = len(self.posts())
+
     def test_long_value_reads_as_its_first_255_bytes(self):
-        folder = self.wine.folder("long")
-        path = harness.install_program(folder, harness.settings_text("u" * 300, "p" * 256))
-        self.assertEqual(self.post_with(path), ("u" * 255, "p" * 255))
+        # 10 KB that never repeats itself, so only its start reads as its start.
+        ten_kb = "".join("%05d," % i for i in range(1707))
+        for username, password in (("u" * 300, "p" * 256), (ten_kb, "p" + ten_kb)):
+            self.stop_started()
+            with self.subTest(len(username)):
+                folder = self.wine.folder("long%d" % len(username))
+                path = harness.install_program(folder, harness.settings_text(username, password))
+                self.assertEqual(self.post_with(path), (username[:255], password[:255]))
 
     def test_quoted_values_written_by_hand_read_without_quotes(self):
         folder = self.wine.folder("quoted")
         path = harness.install_program(folder, '[Moodshuttle]\r\nusername = "dave"\r\npassword="  pw  "\r\n')
         self.assertEqual(self.post_with(path), ("dave", "  pw  "))
+
+    def test_damaged_and_huge_settings_files(self):
+        junk = random.Random(20240611).randbytes(4096)
+        self.assertNotIn(b"moodshuttle", junk.lower())
+        others = "".join("[Other%d]\r\nkey=%s\r\n" % (i, "v" * 40) for i in range(18000))
+        self.assertGreater(len(others), 1 << 20)
+        cases = [
+            (junk, None, "random bytes: no section, so no account"),
+            (junk + b"\r\n" + harness.settings_text("heidi", "pw3").encode(), ("heidi", "pw3"),
+             "random bytes, then the section on a line of its own"),
+            ((others + harness.settings_text("ivan", "pw4")).encode(), ("ivan", "pw4"), "the section after 1 MiB"),
+        ]
+        for data, account, proves in cases:
+            self.stop_started()
+            with self.subTest(proves):
+                folder = self.wine.folder("damaged%d" % len(data))
+                path = harness.install_program(folder)
+                with open(path[:-3] + "ini", "wb") as f:
+                    f.write(data)
+                if account:
+                    self.assertEqual(self.post_with(path), account)
+                else:
+                    program = self.wine.start(path)
+                    self.started.append(program)
+                    dialog = self.wine.find(*OPTION)
+                    self.assertIsNotNone(dialog, "the prompt")
+                    self.assertEqual(self.wine.item(dialog, 4000)[1], b"")
+                    self.wine.probe("click", dialog, "2")
+                    self.assertEqual(program.wait(), 1)
+                self.assertEqual(harness.read_bytes(path[:-3] + "ini"), data, "nothing written")
+
+    def test_settings_file_that_cannot_be_written_keeps_the_pair_for_this_run(self):
+        fault = harness.drawing_fault(self.wine)
+        if fault:
+            self.skipTest(fault)  # the pair is typed into the prompt
+        # Root passes any permission bits: a folder in the file's place stops the write.
+        folder = self.wine.folder("unwritable")
+        path = harness.install_program(folder)
+        os.mkdir(path[:-3] + "ini")
+        beside = sorted(os.listdir(os.path.dirname(folder)))
+        began = time.time()
+        client = self.start_client("--attach", "0")
+        program = self.wine.start(path)
+        self.started.append(program)
+        dialog = self.wine.find(*OPTION)
+        self.assertIsNotNone(dialog, "nothing read: the prompt")
+        self.wine.probe("settext", dialog, "4000", "judy-unwritten")
+        self.wine.probe("settext", dialog, "4001", "pw5")
+        self.wine.probe("click", dialog, "1")
+        self.attach(client)
+        client.send("mood hello")
+        self.new_posts(1)
+        auth = [r for r in self.service.requests() if r["authorization"]][-1]
+        self.assertEqual((auth["user"], auth["password"]), ("judy-unwritten", "pw5"), "the pair holds for this run")
+        self.assertIsNone(program.proc.poll(), "still running")
+        self.assertEqual(sorted(os.listdir(folder)), ["Moodshuttle.exe", "Moodshuttle.ini"])
+        self.assertEqual(os.listdir(path[:-3] + "ini"), [])
+        self.assertEqual(sorted(os.listdir(os.path.dirname(folder))), beside)
+        # Nor anywhere else in the prefix.
+        for root, _, files in os.walk(self.wine.prefix):
+            for name in files:
+                changed = os.path.join(root, name)
+                if os.path.isfile(changed) and os.path.getmtime(changed) >= began:
+                    self.assertNotIn(b"judy-unwritten", harness.read_bytes(changed), changed)
 
     def test_a_window_class_that_cannot_be_registered_ends_with_1(self):
         # A full atom table leaves no room for the class name.
