@@ -26,6 +26,22 @@ const UINT kSendTimeoutMs = 5000;
 // would then lose the rest; a request needs a small part of this.
 const SIZE_T kPosterStackSize = 256 * 1024;
 
+// Posters running: the link thread adds one for each it starts, each poster
+// takes itself off as it ends.
+volatile LONG g_postersRunning;
+
+// Wine gives every thread of a 32-bit process at least 1 MiB of stack and
+// about as much again of its own, so near 1,600 threads fill the 2 GiB and
+// CreateThread fails. Moods beyond this many running posters wait their turn.
+const LONG kMaxPosters = 1000;
+
+// Mood texts waiting for a poster, oldest first, in a ring; link thread only.
+// When even this is full a mood is dropped rather than memory taken without end.
+const DWORD kMaxWaiting = 16384;
+char* g_waiting[kMaxWaiting];
+DWORD g_firstWaiting;
+DWORD g_waitingCount;
+
 void broadcastDiscovery(HWND hWnd) {
     PostMessageA(HWND_BROADCAST, WM_SKYPECONTROL_DISCOVER, reinterpret_cast<WPARAM>(hWnd), 0);
 }
@@ -75,6 +91,34 @@ void sendSkypeCommand(const char* command) {
         GlobalFree(utf8);
 }
 
+DWORD WINAPI runPoster(LPVOID text) {
+    postStatusThreadProc(text);
+    InterlockedDecrement(&g_postersRunning);
+    return 0;
+}
+
+// The poster owns the text once this returns true.
+bool startPoster(char* text) {
+    if (g_postersRunning >= kMaxPosters)
+        return false;
+    InterlockedIncrement(&g_postersRunning);
+    HANDLE poster = CreateThread(NULL, kPosterStackSize, runPoster, text, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+    if (!poster) {
+        InterlockedDecrement(&g_postersRunning);
+        return false;
+    }
+    CloseHandle(poster);
+    return true;
+}
+
+// Starts posters for waiting moods, oldest first, while there is room.
+void startWaitingPosters() {
+    while (g_waitingCount && startPoster(g_waiting[g_firstWaiting])) {
+        g_firstWaiting = (g_firstWaiting + 1) % kMaxWaiting;
+        --g_waitingCount;
+    }
+}
+
 BOOL onCreate(HWND hWnd) {
     OutputDebugStringA("onCreate::WM_SKYPECONTROL_DISCOVER\n");
     broadcastDiscovery(hWnd);
@@ -83,6 +127,7 @@ BOOL onCreate(HWND hWnd) {
 }
 
 void onTimer() {
+    startWaitingPosters();
     if (g_attachStatus != kAttached && g_attachStatus != kPendingAuthorisation) {
         OutputDebugStringA("onTimer::WM_SKYPECONTROL_DISCOVER\n");
         broadcastDiscovery(g_linkWindow);
@@ -111,7 +156,8 @@ void onAttach(WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// Starts one poster for a mood notification; anything else is ignored.
+// Starts one poster for a mood notification, or queues the mood behind those
+// already waiting; anything else is ignored.
 void onCopyData(const COPYDATASTRUCT* data) {
     if (!data)
         return;
@@ -122,12 +168,16 @@ void onCopyData(const COPYDATASTRUCT* data) {
     if (!text)
         return;
     copyMoodText(text, bytes, data->cbData);
-    HANDLE poster =
-        CreateThread(NULL, kPosterStackSize, postStatusThreadProc, text, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-    if (poster)
-        CloseHandle(poster);
-    else
-        GlobalFree(text);
+    // The text is copied, so the client can go on; starting a thread is slow
+    // next to the notification itself and need not hold the client up.
+    ReplyMessage(1);
+    startWaitingPosters();
+    if (g_waitingCount || !startPoster(text)) {
+        if (g_waitingCount < kMaxWaiting)
+            g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
+        else
+            GlobalFree(text);
+    }
     Sleep(0);
 }
 
