@@ -40,8 +40,13 @@ void usage() {
     fputs("usage: skype_standin [--attach STATUS|none] [--answer yes|no]\n"
           "stdin:  attach STATUS|none | reply STATUS | answer yes|no | mood [TEXT]\n"
           "        send self|null|other CBDATA|auto [HEX] | hang MS | quit\n"
+          "        target HWND | timed [TEXT] | burst N PREFIX | clock\n"
           "stdout: ready HWND | discover T HWND | replied T STATUS | command T WPARAM CB [HEX]\n"
-          "        sent T RESULT|timeout|failed ERR | resumed T | error TEXT | bye\n",
+          "        sent T RESULT|timeout|failed ERR | resumed T | error TEXT | bye\n"
+          "        timed QPC_US TOOK_US RESULT|timeout|failed ERR | burst N | clock QPC_US\n"
+          "target: moods and sends go to HWND until the next discovery; timed: a mood, with the\n"
+          "time just before its SendMessage and how long that took, in microseconds of the\n"
+          "performance counter; burst: N timed moods PREFIX1..PREFIXN back to back\n",
           stderr);
 }
 
@@ -50,6 +55,14 @@ unsigned long long nowMs() {
     QueryPerformanceCounter(&now);
     return static_cast<unsigned long long>(now.QuadPart - g_start.QuadPart) * 1000ull /
            static_cast<unsigned long long>(g_freq.QuadPart);
+}
+
+// The performance counter in microseconds, not shifted to our start, so the
+// benchmarks can set it beside clocks outside Wine.
+unsigned long long counterUs(const LARGE_INTEGER& at) {
+    unsigned long long q = static_cast<unsigned long long>(at.QuadPart);
+    unsigned long long f = static_cast<unsigned long long>(g_freq.QuadPart);
+    return q / f * 1000000ull + q % f * 1000000ull / f;
 }
 
 std::string hex(unsigned long long v) {
@@ -159,7 +172,8 @@ void postAttach(unsigned long long status) {
 }
 
 // Bounded, so a client that stops answering costs the test 10 s, not the run.
-void notify(HWND from, const void* data, DWORD cbData) {
+// Returns the outcome as the last words of a line: the result, timeout or failed ERR.
+std::string copyData(HWND from, const void* data, DWORD cbData) {
     COPYDATASTRUCT cds;
     cds.dwData = 0;
     cds.cbData = cbData;
@@ -169,13 +183,38 @@ void notify(HWND from, const void* data, DWORD cbData) {
     LRESULT ok = SendMessageTimeoutA(g_client, WM_COPYDATA, reinterpret_cast<WPARAM>(from),
                                      reinterpret_cast<LPARAM>(&cds), SMTO_NORMAL, kSendTimeoutMs, &result);
     DWORD err = GetLastError();
-    std::string t = dec(nowMs());
     if (ok)
-        emit("sent " + t + " " + signedDec(static_cast<LONG_PTR>(result)));
-    else if (err == ERROR_TIMEOUT || err == 0)  // some versions leave the error unset on timeout
-        emit("sent " + t + " timeout");
-    else
-        emit("sent " + t + " failed " + dec(err));
+        return signedDec(static_cast<LONG_PTR>(result));
+    if (err == ERROR_TIMEOUT || err == 0)  // some versions leave the error unset on timeout
+        return "timeout";
+    return "failed " + dec(err);
+}
+
+void notify(HWND from, const void* data, DWORD cbData) {
+    std::string outcome = copyData(from, data, cbData);
+    emit("sent " + dec(nowMs()) + " " + outcome);
+}
+
+// One mood notification, timed on the performance counter.
+void timedMood(const std::string& mood) {
+    std::string text = "PROFILE MOOD_TEXT " + mood;
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    std::string outcome = copyData(g_api, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    QueryPerformanceCounter(&after);
+    unsigned long long start = counterUs(before);
+    emit("timed " + dec(start) + " " + dec(counterUs(after) - start) + " " + outcome);
+}
+
+// Moods back to back, as fast as a client can send them. Messages sent to us
+// meanwhile (the program's PING) are answered between two moods.
+void burst(unsigned long long count, const std::string& prefix) {
+    MSG msg;
+    for (unsigned long long i = 1; i <= count; ++i) {
+        timedMood(prefix + dec(i));
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    }
+    emit("burst " + dec(count));
 }
 
 void finish() {
@@ -253,6 +292,26 @@ void handleLine(const std::string& line) {
             return emitError("hang wants MS up to " + dec(kMaxHangMs));
         Sleep(static_cast<DWORD>(ms));
         emit("resumed " + dec(nowMs()));
+    } else if (cmd == "target") {
+        unsigned long long h;
+        if (args.size() != 1 || !parseNumber("0x" + args[0], ~0ull, &h))
+            return emitError("target wants HWND in hex");
+        g_client = reinterpret_cast<HWND>(static_cast<uintptr_t>(h));
+    } else if (cmd == "timed") {
+        if (!g_client)
+            return emitError("timed: no client yet");
+        timedMood(line.size() > 6 ? line.substr(6) : std::string());
+    } else if (cmd == "burst") {
+        unsigned long long count;
+        if (args.size() != 2 || !parseNumber(args[0], 1000000, &count))
+            return emitError("burst wants N up to 1000000 and PREFIX");
+        if (!g_client)
+            return emitError("burst: no client yet");
+        burst(count, args[1]);
+    } else if (cmd == "clock") {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        emit("clock " + dec(counterUs(now)));
     } else if (cmd == "quit") {
         if (!args.empty())
             return emitError("quit takes nothing");

@@ -1,0 +1,104 @@
+// Baseline for the benchmarks: the program's status update with nothing
+// around it. A hidden window takes a mood notification from any sender and
+// starts one thread per mood that makes the identical request: same agent,
+// proxy setting, flags, headers, credentials and body.
+//
+//   bare_post USERNAME PASSWORD   prints "ready HWND", then runs until killed
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "../poster/form_encode.h"
+
+namespace {
+
+char g_username[256];  // set once by main before the window exists
+char g_password[256];
+
+const char kMoodPrefix[] = "PROFILE MOOD_TEXT ";
+const size_t kMoodPrefixLength = sizeof kMoodPrefix - 1;
+
+const char kExtraHeaders[] =
+    "Content-Type: application/x-www-form-urlencoded\r\n"
+    "X-Twitter-Client: Moodshuttle\r\n"
+    "X-Twitter-Client-Version: 0.1\r\n"
+    "X-Twitter-Client-URL: http://moodshuttle.example.org/moodshuttle.xml";
+
+DWORD WINAPI post(LPVOID param) {
+    char* text = static_cast<char*>(param);
+    HINTERNET session = InternetOpenA("Moodshuttle", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET connection = InternetConnectA(session, "twitter.com", INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
+                                            INTERNET_SERVICE_HTTP, 0, 0);
+    const char* accept[] = {"*/*", NULL};
+    HINTERNET request =
+        HttpOpenRequestA(connection, "POST", "/statuses/update.json", NULL, NULL, accept,
+                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES, 0);
+    InternetSetOptionA(request, INTERNET_OPTION_USERNAME, g_username, static_cast<DWORD>(strlen(g_username)));
+    InternetSetOptionA(request, INTERNET_OPTION_PASSWORD, g_password, static_cast<DWORD>(strlen(g_password)));
+    char body[kBodySize] = "status=";
+    formEncode(body + 7, text);
+    strcat(body, " ");
+    HttpSendRequestA(request, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(strlen(body)));
+    char answer[4096];
+    DWORD read = 0;
+    while (InternetReadFile(request, answer, sizeof answer, &read) && read)
+        ;
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    free(text);
+    return 0;
+}
+
+void onMood(const COPYDATASTRUCT* data) {
+    const char* bytes = static_cast<const char*>(data->lpData);
+    if (!bytes || data->cbData <= kMoodPrefixLength || memcmp(bytes, kMoodPrefix, kMoodPrefixLength) != 0)
+        return;
+    size_t length = strnlen(bytes + kMoodPrefixLength, data->cbData - kMoodPrefixLength);
+    char* text = static_cast<char*>(calloc(length + 1, 1));
+    if (!text)
+        return;
+    memcpy(text, bytes + kMoodPrefixLength, length);
+    if (HANDLE thread = CreateThread(NULL, 0, post, text, 0, NULL))
+        CloseHandle(thread);
+    else
+        free(text);
+}
+
+LRESULT CALLBACK windowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+        onMood(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return 1;
+    }
+    return DefWindowProcA(hWnd, message, wParam, lParam);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fputs("usage: bare_post USERNAME PASSWORD\n", stderr);
+        return 2;
+    }
+    snprintf(g_username, sizeof g_username, "%s", argv[1]);
+    snprintf(g_password, sizeof g_password, "%s", argv[2]);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "MoodshuttleBenchBarePost";
+    // Top-level, as the program's link window is.
+    HWND window = RegisterClassA(&wc) ? CreateWindowExA(0, wc.lpszClassName, wc.lpszClassName, WS_OVERLAPPED, 0, 0,
+                                                        0, 0, NULL, NULL, wc.hInstance, NULL)
+                                      : NULL;
+    if (!window)
+        return 1;
+    printf("ready %llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+    fflush(stdout);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    return 0;
+}
