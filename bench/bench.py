@@ -40,8 +40,8 @@ DISCOVERY_LINE = "onCreate::WM_SKYPECONTROL_DISCOVER\n"
 FIRST_WINDOW_LINE = "minimal_window::WM_CREATE\n"
 SHIPPED_LIMIT = 64 * 1024
 
-FULL = dict(latency=200, sendmessage=200, idle=60, starts=10, burst=2000, soak=10000, rate=20, settle=120)
-QUICK = dict(latency=40, sendmessage=40, idle=20, starts=4, burst=2000, soak=400, rate=20, settle=75)
+FULL = dict(latency=200, sendmessage=1000, idle=60, starts=10, burst=2000, soak=10000, rate=20, settle=120)
+QUICK = dict(latency=40, sendmessage=100, idle=20, starts=4, burst=2000, soak=400, rate=20, settle=75)
 
 
 def log(text):
