@@ -1,11 +1,19 @@
 """Runs Windows programs of a build under Wine64, for the system tests, the
-demo and the benchmarks. A 32-bit build runs in Wine's WoW64 mode, on the
+demo and the benchmarks. A 32-bit build runs under Wine's own 32-bit loader
+where scripts/setup installed it, and otherwise in Wine's WoW64 mode, on the
 32-bit Windows-side DLLs that scripts/setup unpacks into build/wow64.
 
-Every user gets a Wine prefix of its own, made from one template prefix by
-hard links (a new prefix takes seconds to boot, a linked copy none), its own
-wineserver, and an Xvfb display where it needs one. Everything started here is
-stopped again by close(), even when a step of starting or stopping fails."""
+Every user gets a Wine prefix of its own, made from a template prefix by hard
+links (a new prefix takes seconds to boot, a linked copy none), its own
+wineserver, and an Xvfb display where it needs one. Settings every prefix of a
+kind needs are made once, in its template. Everything started here is stopped
+again by close(), even when a step of starting or stopping fails.
+
+No step waits on a pipe: Wine starts its system processes (services,
+explorer and the rest) from whichever program needs them first, and they
+inherit that program's output. So they are started first, with no pipes of
+ours, and programs run to completion write their output to files, so that
+only the program's own end is waited for."""
 
 import fcntl
 import os
@@ -14,6 +22,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import threading
 import time
 
@@ -27,8 +36,12 @@ CONVERT = "/usr/bin/convert"
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64")))
-# Wine's DLL folders with the 32-bit Windows side added (scripts/setup).
+# Wine's DLL folders with the 32-bit Windows side added (scripts/setup), there
+# only where the 32-bit build runs in the WoW64 mode.
 WOW64_DLLS = os.path.join(ROOT, "build", "wow64", "wine")
+WOW64 = os.path.isdir(WOW64_DLLS)
+WAY_32BIT = ("in Wine's WoW64 mode, on the 32-bit DLLs in build/wow64 (this kernel runs no 32-bit code, "
+             "or MOODSHUTTLE_32BIT=wow64)" if WOW64 else "under Wine's own 32-bit loader (wine32:i386)")
 
 # Wine escapes the debug string it prints; these undo what our lines can hold.
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
@@ -51,51 +64,115 @@ def wait_until(condition, timeout=10, step=0.2):
 
 def wine_env(prefix, **extra):
     """The environment for Wine programs of one prefix: no proxy, no display
-    and no debug output unless asked for, the 32-bit DLLs where they are."""
-    env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-    for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY", "WINEDLLPATH"):
+    and no debug output unless asked for, the 32-bit DLLs where they are, and
+    one UTF-8 locale whatever the caller's (Wine needs a UTF-8 one to reach
+    folders named outside ASCII; its ANSI code page is then 1252)."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
+    env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8")
+    for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY", "WINEDLLPATH", "LANGUAGE"):
         env.pop(key, None)
-    if os.path.isdir(WOW64_DLLS):
+    if WOW64:
         env["WINEDLLPATH"] = WOW64_DLLS
     env.update(extra)
     return env
+
+
+def prefix_processes(prefix):
+    """The Linux processes of one prefix, one line each: pid, state, what it
+    waits in, command line."""
+    lines = []
+    for pid in sorted((p for p in os.listdir("/proc") if p.isdigit()), key=int):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if ("WINEPREFIX=" + prefix).encode() not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/stat" % pid) as f:
+                state = f.read().rsplit(")", 1)[1].split()[0]
+            with open("/proc/%s/wchan" % pid) as f:
+                wchan = f.read() or "-"
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                command = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+        except OSError:
+            continue
+        lines.append("%s %s %s %s" % (pid, state, wchan, command))
+    return "\n".join(lines) or "(none)"
+
+
+def run_to_end(argv, env, timeout, cwd=None):
+    """Runs a program to its end with its output in files, not pipes, so that
+    a process it starts and that outlives it cannot hold the wait up. Returns
+    a CompletedProcess. One that has not ended in time is killed, and the
+    error says what every process of the prefix was doing then."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                start_new_session=True)
+        try:
+            proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            processes = prefix_processes(env["WINEPREFIX"])
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            out.seek(0)
+            err.seek(0)
+            raise RuntimeError("%s had not ended after %s s; its output %r, errors %r; the prefix's processes "
+                               "then (pid, state, waiting in, command):\n%s"
+                               % (" ".join(argv), timeout, out.read()[-2000:], err.read()[-2000:], processes))
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(argv, proc.returncode, out.read(), err.read())
+
+
+def run_checked(argv, env, timeout):
+    """run_to_end, and a failure is an error carrying the program's output."""
+    r = run_to_end(argv, env, timeout)
+    if r.returncode != 0:
+        raise RuntimeError("%s ended with %d: %r %r" % (" ".join(argv), r.returncode, r.stdout[-2000:],
+                                                       r.stderr[-2000:]))
+    return r
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def _template_prefix():
+# Settings of every prefix: a crash ends the program with a backtrace on
+# stderr, not in a dialog that would keep it alive until a test times out.
+PLAIN_SETTINGS = [(r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", "REG_DWORD", "0")]
+# And of prefixes with a desktop: every program runs in one virtual desktop
+# named "shell", which Wine gives a taskbar with a notification area.
+DESKTOP_SETTINGS = PLAIN_SETTINGS + [(r"HKCU\Software\Wine\Explorer", "Desktop", "REG_SZ", "shell"),
+                                     (r"HKCU\Software\Wine\Explorer\Desktops", "shell", "REG_SZ", "1024x768")]
+
+
+def _template_prefix(desktop):
+    """The template for prefixes with a desktop or without, made once per
+    build folder (again when the 32-bit DLLs it was made with change)."""
     root = os.path.join(BUILD, "wine")
     os.makedirs(root, exist_ok=True)
-    template = os.path.join(root, "template")
+    template = os.path.join(root, "template-desktop" if desktop else "template")
     with open(os.path.join(root, "template.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         done = os.path.join(template, ".done")
-        # A template made before the 32-bit DLLs were there has no syswow64: made again.
-        made_for = WOW64_DLLS if os.path.isdir(WOW64_DLLS) else ""
+        made_for = WOW64_DLLS if WOW64 else "loader"
         if read_text(done) != made_for:
             shutil.rmtree(template, ignore_errors=True)
             env = wine_env(template)
-            quiet = dict(env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
                 # With the 32-bit DLLs in reach, this also fills the prefix's syswow64.
-                subprocess.run([WINE, "wineboot", "--init"], check=True, timeout=300, **quiet)
-                # A crash ends the program with a backtrace on stderr, not in a
-                # dialog that would keep it alive until a test times out.
-                subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog",
-                                "/t", "REG_DWORD", "/d", "0", "/f"], check=True, timeout=120, **quiet)
+                run_checked([WINE, "wineboot", "--init"], env, 300)
+                for key, name, kind, value in DESKTOP_SETTINGS if desktop else PLAIN_SETTINGS:
+                    run_checked([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env, 120)
             finally:
-                subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+                run_to_end([WINESERVER, "-w"], env, 120)
             with open(done, "w") as f:
                 f.write(made_for)
     return template
 
 
-def new_prefix(name):
+def new_prefix(name, desktop=False):
     """A fresh prefix under the build folder, linked from the template; the
     registry files are copied, since the wineserver rewrites them."""
-    template = _template_prefix()
+    template = _template_prefix(desktop)
     path = os.path.join(BUILD, "wine", "run", "%s-%d" % (name, os.getpid()))
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -211,7 +288,7 @@ class Wine:
     """One prefix with its wineserver (and a display, when asked for)."""
 
     def __init__(self, name, display=True, proxy_port=None, desktop=False):
-        self.prefix = new_prefix(name)
+        self.prefix = new_prefix(name, desktop)
         self.xvfb = None
         self.processes = []
         self.desktop = None
@@ -228,25 +305,22 @@ class Wine:
         if display:
             self.xvfb = Xvfb()
             self.env["DISPLAY"] = self.xvfb.display
-        # The wineserver and the system's own processes would inherit the
-        # output pipes of whichever program started first and hold them open
-        # after it ended; start them here, with no pipes of ours.
-        subprocess.run([WINESERVER, "-p"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        subprocess.run([WINE, "wineboot"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True, timeout=120)
+        # The wineserver stays until close(), and with it the system processes
+        # that wineboot starts here, with no pipes of ours, so no later
+        # program starts them again with its own.
+        run_checked([WINESERVER, "-p"], self.env, 30)
+        run_checked([WINE, "wineboot"], self.env, 120)
         if desktop:
-            # Every program of this prefix runs in one virtual desktop named
-            # "shell", which Wine gives a taskbar with a notification area.
-            for key, name, value in ((r"HKCU\Software\Wine\Explorer", "Desktop", "shell"),
-                                     (r"HKCU\Software\Wine\Explorer\Desktops", "shell", "1024x768")):
-                self.run("reg", "add", key, "/v", name, "/d", value, "/f")
             # Brought up before any test program: two programs racing to
             # start the same desktop can hang each other.
             self.desktop = subprocess.Popen([WINE, "explorer.exe", "/desktop=shell,1024x768"], env=self.env,
                                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL)
             if self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
-                raise RuntimeError("the desktop did not come up")
+                raise RuntimeError("the desktop's taskbar did not come within 30 s; explorer %s; the prefix's "
+                                   "processes:\n%s" % ("ended with %d" % self.desktop.returncode
+                                                        if self.desktop.poll() is not None else "still runs",
+                                                        prefix_processes(self.prefix)))
 
     def probe(self, *args):
         """Runs the window probe; (exit code, first line of its output)."""
@@ -287,14 +361,15 @@ class Wine:
         return p
 
     def run(self, program, *args, timeout=60):
-        return subprocess.run([WINE, program] + list(args), env=self.env, capture_output=True, timeout=timeout)
+        """Runs a program to its end; a CompletedProcess with its output."""
+        return run_to_end([WINE, program] + list(args), self.env, timeout)
 
     def close(self):
         """Stops everything this prefix started. Every step runs even when an
         earlier one fails; the first failure is raised at the end."""
         steps = [p.kill for p in self.processes] + [
-            lambda: subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL, timeout=30),
-            lambda: subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60),
+            lambda: run_to_end([WINESERVER, "-k"], self.env, 30),
+            lambda: run_to_end([WINESERVER, "-w"], self.env, 60),
             self._stop_desktop,
             lambda: self.xvfb and self.xvfb.close(),
             lambda: shutil.rmtree(self.prefix, ignore_errors=True),
@@ -338,9 +413,15 @@ def drawing_fault(wine):
     return _drawing_fault["fault"]
 
 
-# Wine's loader mangles such a path when it restarts itself for a 32-bit program.
-LONG_PATH_FAULT = ("platform fault, 32-bit build only: this Wine's WoW64 mode cannot start a 32-bit program "
-                   "from a path longer than 260 bytes (CreateProcess reports the file as not found)")
+def long_path_fault():
+    """None when a program of this build can be started from a path longer
+    than 260 bytes under this Wine; otherwise why not, for a skip message.
+    The WoW64 mode's loader mangles such a path when it restarts itself for a
+    32-bit program."""
+    if WOW64 and build_is_32bit():
+        return ("platform fault, 32-bit build in the WoW64 mode only: it cannot start a 32-bit program from a "
+                "path longer than 260 bytes (CreateProcess reports the file as not found)")
+    return None
 
 
 def run_all(steps):
