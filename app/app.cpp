@@ -2,5 +2,5 @@
 
 const char kProgramName[] = "Moodshuttle";
 HINSTANCE g_instance;
-char g_settingsPath[MAX_PATH];
+WCHAR g_settingsPath[MAX_PATH];
 HWND g_mainWindow;

@@ -10,9 +10,10 @@ extern const char kProgramName[];
 // The module instance, for loading resources.
 extern HINSTANCE g_instance;
 
-// The settings file beside the executable; empty when the executable's path
-// could not be had whole, and then no settings file is read or written.
-extern char g_settingsPath[MAX_PATH];
+// The settings file beside the executable, in UTF-16; empty when the
+// executable's path could not be had whole (260 characters or more), and then
+// no settings file is read or written.
+extern WCHAR g_settingsPath[MAX_PATH];
 
 // The hidden main window that owns the tray icon.
 extern HWND g_mainWindow;

@@ -6,37 +6,50 @@
 
 namespace {
 
-// Read with room for the quotation marks a value may be wrapped in, so that
-// they do not count against its 255 bytes; storing cuts it to 255.
-void readValue(const char* key, char (&value)[kQuotedValueSize]) {
+// The program name, as the settings section.
+const WCHAR kSection[] = L"Moodshuttle";
+
+// A UTF-16 unit takes at most three bytes in any ANSI code page, UTF-8 included.
+const int kAnsiValueSize = 3 * kQuotedValueSize;
+
+// The file is read and written through the UTF-16 calls, since only they can
+// name a file in a folder the ANSI code page cannot spell; the values go
+// through the ANSI code page on the way, so the file holds the same bytes as
+// ever. The read has room for the quotation marks a value may be wrapped in,
+// so that they do not count against its 255 bytes; storing cuts it to 255.
+void readValue(const WCHAR* key, char (&value)[kAnsiValueSize]) {
+    WCHAR wide[kQuotedValueSize] = {};
     if (g_settingsPath[0])
-        GetPrivateProfileStringA(kProgramName, key, "", value, sizeof value, g_settingsPath);
+        GetPrivateProfileStringW(kSection, key, L"", wide, kQuotedValueSize, g_settingsPath);
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, value, kAnsiValueSize, NULL, NULL);
 }
 
-void writeValue(const char* key, const char* value) {
+void writeValue(const WCHAR* key, const char* value) {
     char text[kQuotedValueSize];
     profileValueToWrite(text, value);
+    WCHAR wide[kQuotedValueSize] = {};
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kQuotedValueSize);
     if (g_settingsPath[0])
-        WritePrivateProfileStringA(kProgramName, key, text, g_settingsPath);
+        WritePrivateProfileStringW(kSection, key, wide, g_settingsPath);
 }
 
 }  // namespace
 
 void deriveSettingsPath() {
-    DWORD length = GetModuleFileNameA(NULL, g_settingsPath, MAX_PATH);
+    DWORD length = GetModuleFileNameW(NULL, g_settingsPath, MAX_PATH);
     settingsPathFromModulePath(g_settingsPath, length, MAX_PATH);
 }
 
 void loadCredentials() {
-    char username[kQuotedValueSize] = {};
-    char password[kQuotedValueSize] = {};
-    readValue("username", username);
-    readValue("password", password);
+    char username[kAnsiValueSize] = {};
+    char password[kAnsiValueSize] = {};
+    readValue(L"username", username);
+    readValue(L"password", password);
     storeCredentials(username, password);
 }
 
 void saveCredentials(const char* username, const char* password) {
     storeCredentials(username, password);
-    writeValue("username", username);
-    writeValue("password", password);
+    writeValue(L"username", username);
+    writeValue(L"password", password);
 }

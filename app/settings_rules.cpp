@@ -2,16 +2,6 @@
 
 #include <cstring>
 
-bool settingsPathFromModulePath(char* path, std::size_t length, std::size_t capacity) {
-    if (length < 3 || length >= capacity) {
-        if (capacity > 0)
-            path[0] = '\0';
-        return false;
-    }
-    std::memcpy(path + length - 3, "ini", 4);
-    return true;
-}
-
 namespace {
 
 bool isBlank(char c) {

@@ -4,11 +4,25 @@
 #include <cstddef>
 
 // Turns the executable's path into the settings file path in place: the last
-// three bytes become "ini", whatever they were. `length` is what the module
-// file name query returned for a buffer of `capacity` bytes. A path that was
-// not had whole (nothing, under three bytes, or filling the buffer, which
-// means it was cut) gives the empty path and false.
-bool settingsPathFromModulePath(char* path, std::size_t length, std::size_t capacity);
+// three characters become "ini", whatever they were. `length` is what the
+// module file name query returned for a buffer of `capacity` characters. A
+// path that was not had whole (nothing, under three characters, or filling the
+// buffer, which means it was cut) gives the empty path and false. The program
+// takes the path in UTF-16, so folders that the ANSI code page cannot spell
+// still name a file; any character type works here.
+template <typename Char>
+bool settingsPathFromModulePath(Char* path, std::size_t length, std::size_t capacity) {
+    if (length < 3 || length >= capacity) {
+        if (capacity > 0)
+            path[0] = Char();
+        return false;
+    }
+    path[length - 3] = Char('i');
+    path[length - 2] = Char('n');
+    path[length - 1] = Char('i');
+    path[length] = Char();
+    return true;
+}
 
 // The profile reader drops blanks at both ends of a value and one pair of
 // enclosing quotation marks, double or single. A value that would lose

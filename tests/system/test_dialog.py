@@ -58,6 +58,41 @@ class FirstRun(DesktopCase):
         self.assertIsNone(self.dialog(wait_ms=1500), "no prompt")
         self.assertEqual(self.close_program(program), 0)
 
+    def test_the_account_typed_is_kept_in_a_folder_the_code_page_cannot_spell(self):
+        self.need_drawing()  # the account is typed into the prompt
+        # "Zoë" and "pässwörd" are in the ANSI code page (1252); the folder's name is not.
+        account = ("Zoë", "pässwörd")
+
+        def posted(client, mood):  # this Wine's HTTP layer sends the pair in UTF-8
+            return tuple(v.encode("latin-1").decode("utf-8") for v in self.credentials_posted(client, mood))
+
+        saved = []
+        for name in ("plain", "Łódź 北京"):
+            with self.subTest(name):
+                self.folder = self.wine.folder(name)
+                self.install(None)
+                client = self.start_client()
+                program = self.start()
+                dialog = self.dialog()
+                self.assertIsNotNone(dialog, "no settings file yet: the prompt")
+                self.probe("settext", dialog, str(IDC_USERNAME), account[0])
+                self.probe("settext", dialog, str(IDC_PASSWORD), account[1])
+                self.probe("click", dialog, IDOK)
+                client.expect(r"^replied \d+ 0$")
+                client.expect(r"^command ")  # attached: the program has the client's window
+                self.assertEqual(posted(client, "typed"), account)
+                self.assertEqual(self.close_program(program), 0)
+                client.kill()
+
+                client, program = self.start_with_client()
+                self.assertIsNone(self.dialog(wait_ms=0), "read back: no prompt")
+                self.assertEqual(posted(client, "restarted"), account)
+                self.assertEqual(self.close_program(program), 0)
+                client.kill()
+                saved.append(harness.read_bytes(self.ini))
+        self.assertEqual(saved[0], saved[1], "the same bytes wherever the file is")
+        self.assertIn(b"username=Zo\xeb\r\n", saved[0], "in the ANSI code page")
+
     def test_themed_texture_from_windows_xp_on(self):
         for version, tab_texture in (("winxp", True), ("win2k", False)):
             self.install(None, version=version)
