@@ -11,6 +11,10 @@ namespace {
 const UINT kTrayIconId = 1001;
 const UINT WM_TRAYICON = WM_APP + 1;
 
+// Runs while the taskbar has refused our icon, to offer it again each second.
+const UINT_PTR kTrayRetryTimerId = 1;
+const UINT kTrayRetryMs = 1000;
+
 // Registered when the main window is created; the shell broadcasts it when
 // the taskbar comes back after a restart, and our icon must then be added again.
 UINT g_taskbarCreated;
@@ -26,6 +30,11 @@ LRESULT onCommand(WPARAM wParam) {
         PostQuitMessage(0);
     else if (LOWORD(wParam) == IDM_SETTING)
         showOptionDialog();
+    return 0;
+}
+
+LRESULT onTimer() {
+    addTrayIcon();
     return 0;
 }
 
@@ -66,6 +75,8 @@ LRESULT CALLBACK mainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     }
     if (message == WM_COMMAND)
         return onCommand(wParam);
+    if (message == WM_TIMER)
+        return onTimer();
     if (message == g_taskbarCreated && g_taskbarCreated != 0)
         addTrayIcon();
     else if (message == WM_TRAYICON)
@@ -82,7 +93,15 @@ void addTrayIcon() {
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_MAIN));
     lstrcpynA(data.szTip, kProgramName, sizeof data.szTip);
-    Shell_NotifyIconA(NIM_ADD, &data);
+    // At a busy log-on the taskbar can be there and still not answer in time,
+    // and no "TaskbarCreated" follows; without the icon there would be no way
+    // to Setting or Exit, so offer it again each second until it is taken. An
+    // add that timed out may still have been done: then the icon answers a
+    // modify, and adding it again would only fail.
+    if (Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data))
+        KillTimer(g_mainWindow, kTrayRetryTimerId);
+    else
+        SetTimer(g_mainWindow, kTrayRetryTimerId, kTrayRetryMs, NULL);
 }
 
 void removeTrayIcon() {
@@ -97,7 +116,13 @@ void showTrayMenu(HWND hWnd) {
     HMENU menu = LoadMenuA(g_instance, MAKEINTRESOURCEA(IDM_TRAY));
     HMENU popup = GetSubMenu(menu, 0);
     POINT cursor;
-    GetCursorPos(&cursor);
+    // While another desktop (a secure one) has the input there is no cursor
+    // position; the last message's position is where the click was.
+    if (!GetCursorPos(&cursor)) {
+        DWORD at = GetMessagePos();
+        cursor.x = static_cast<short>(LOWORD(at));
+        cursor.y = static_cast<short>(HIWORD(at));
+    }
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(hWnd);
     TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0, hWnd, NULL);

@@ -132,6 +132,33 @@ class Startup(LinkCase):
                 if os.path.isfile(changed) and os.path.getmtime(changed) >= began:
                     self.assertNotIn(b"judy-unwritten", harness.read_bytes(changed), changed)
 
+    def test_an_icon_the_taskbar_does_not_take_is_offered_again_until_it_is(self):
+        # The taskbar stand-in is where this prefix's icon requests go.
+        rows = (
+            (("--refuse", "3"), [("add", "refused"), ("modify", "absent")] * 3 + [("add", "added")],
+             "refused three times, then taken"),
+            (("--late", "1"), [("add", "late"), ("modify", "modified")], "taken, but answered too late"),
+        )
+        for args, offers, proves in rows:
+            self.stop_started()
+            with self.subTest(proves):
+                taskbar = self.wine.start(harness.exe("taskbar_standin.exe"), *args)
+                self.started.append(taskbar)
+                taskbar.expect(r"^ready ")
+                program = self.start_program()
+                taskbar.expect(r"^request \d+ \w+ \w+ 1001 (added|modified)$", timeout=20)
+                time.sleep(3)  # long enough for three more offers, if any came
+                requests = [line.split()[1:] for line in taskbar.stdout if line.startswith("request ")]
+                self.assertEqual([(command, outcome) for _, command, _, _, outcome in requests], offers)
+                adds = [int(ms) for ms, command, _, _, _ in requests if command == "add"]
+                self.assertTrue(all(0.8 <= (b - a) / 1000 <= 2.5 for a, b in zip(adds, adds[1:])), adds)
+                self.assertEqual(len({hwnd for _, _, hwnd, _, _ in requests}), 1, "one icon, the main window's")
+                # The one icon goes when the program does.
+                main = self.wine.find("Moodshuttle", "Moodshuttle")
+                self.assertEqual(self.wine.probe("post", main, "0x10", "0", "0")[0], 0)
+                self.assertEqual(program.wait(), 0)
+                taskbar.expect(r"^request \d+ delete \w+ 1001 deleted$")
+
     def test_a_window_class_that_cannot_be_registered_ends_with_1(self):
         # A full atom table leaves no room for the class name.
         wine = harness.Wine("atoms", display=False)
