@@ -32,7 +32,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     if (HANDLE link = CreateThread(NULL, 0, linkThreadProc, g_mainWindow, 0, NULL))
         CloseHandle(link);
     addTrayIcon();
-    MSG msg;
+    MSG msg = {};  // read below even when the first GetMessageA fails
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

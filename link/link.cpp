@@ -148,7 +148,8 @@ void onAttach(WPARAM wParam, LPARAM lParam) {
     char line[40];
     wsprintfA(line, "WM_SKYPECONTROL_ATTACH: %x\n", static_cast<unsigned>(lParam));
     OutputDebugStringA(line);
-    if (lParam == kAttached) {
+    // The status is 32 bits; on 64-bit Windows the upper half of lParam is not part of it.
+    if (g_attachStatus == kAttached) {
         g_skypeWindow = reinterpret_cast<HWND>(wParam);
         Sleep(0);
         sendSkypeCommand("PROTOCOL 5");
@@ -220,7 +221,7 @@ DWORD WINAPI linkThreadProc(LPVOID) {
                                    CW_USEDEFAULT, 0, 0, NULL, NULL, NULL, NULL);
     ShowWindow(g_linkWindow, SW_HIDE);
     UpdateWindow(g_linkWindow);
-    MSG msg;
+    MSG msg = {};  // read below even when the first GetMessageA fails
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

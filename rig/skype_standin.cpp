@@ -250,7 +250,8 @@ void handleLine(const std::string& line) {
             g_attachStatus = status;
     } else if (cmd == "reply") {
         unsigned long long status;
-        if (args.size() != 1 || !parseNumber(args[0], 0xffffffffull, &status))
+        // Any 64 bits: on a 64-bit build lParam has an upper half the status is not part of.
+        if (args.size() != 1 || !parseNumber(args[0], ~0ull, &status))
             return emitError("reply wants STATUS");
         if (!g_client)
             return emitError("reply: no client yet");

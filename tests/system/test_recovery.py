@@ -55,8 +55,9 @@ class Recovery(LinkCase):
             client.send("reply " + status)
             client.expect(r"^replied \d+ %x$" % int(status, 0))
         self.settle(2.5)
-        client.send("reply 0")
-        last, _ = client.expect(r"^replied \d+ 0$")
+        # Status 0 in its 32 bits: on the 64-bit build the upper half of lParam is not part of it.
+        client.send("reply 0x100000000")
+        last, _ = client.expect(r"^replied \d+ 100000000$")
         self.assertEqual(self.next_command(client)[1], PROTOCOL, "each 0 sends the protocol")
         ping, data = self.next_command(client, timeout=16)
         self.assertEqual(data, PING)
