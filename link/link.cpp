@@ -21,19 +21,22 @@ const LONG kNotAvailable = 3;
 // The client may hang; bound each command so the timer and the messages go on.
 const UINT kSendTimeoutMs = 5000;
 
-// Address space a poster's stack reserves. The default (the executable's 2 MiB)
-// lets about a thousand posters fill a 32-bit process, and a burst of moods
-// would then lose the rest; a request needs a small part of this.
-const SIZE_T kPosterStackSize = 256 * 1024;
+// Address space a poster's stack reserves: what Windows gives a thread by
+// default. The request runs in the HTTP client, which may work out the proxy
+// (a proxy script, automatic detection) on this very thread, so its stack is
+// not ours to trim.
+const SIZE_T kPosterStackSize = 1024 * 1024;
 
 // Posters running: the link thread adds one for each it starts, each poster
 // takes itself off as it ends.
 volatile LONG g_postersRunning;
 
-// Wine gives every thread of a 32-bit process at least 1 MiB of stack and
-// about as much again of its own, so near 1,600 threads fill the 2 GiB and
-// CreateThread fails. Moods beyond this many running posters wait their turn.
-const LONG kMaxPosters = 1000;
+// Moods beyond this many running posters wait their turn, so a burst never
+// fills the address space. 400 stacks take 400 MiB of a 32-bit process's
+// 2 GiB on Windows. Wine's 32-bit loader adds 2 MiB of its own to each
+// thread, and 638 threads of 1 MiB fill its 4 GiB (measured): 400 take 1.2 GiB
+// of that, and its WoW64 mode fits about 1,600.
+const LONG kMaxPosters = 400;
 
 // Mood texts waiting for a poster, oldest first, in a ring; link thread only.
 // When even this is full a mood is dropped rather than memory taken without end.
