@@ -55,13 +55,14 @@ void* zeroBlock(SIZE_T size) {
 
 // Converts an OEM code page text to UTF-8 in a new block, or null.
 char* oemToUtf8(const char* text) {
+    // Both counts are 0 on failure, never negative.
     int wideCount = MultiByteToWideChar(CP_OEMCP, 0, text, -1, NULL, 0);
-    WCHAR* wide = static_cast<WCHAR*>(zeroBlock(wideCount * 2 + 2));
+    WCHAR* wide = static_cast<WCHAR*>(zeroBlock(static_cast<SIZE_T>(wideCount) * 2 + 2));
     if (!wide)
         return NULL;
     MultiByteToWideChar(CP_OEMCP, 0, text, -1, wide, wideCount);
     int utf8Size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
-    char* utf8 = static_cast<char*>(zeroBlock(utf8Size + 1));
+    char* utf8 = static_cast<char*>(zeroBlock(static_cast<SIZE_T>(utf8Size) + 1));
     if (utf8)
         WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, utf8Size, NULL, NULL);
     GlobalFree(wide);
