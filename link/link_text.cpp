@@ -19,12 +19,12 @@ std::size_t commandTextSize(const char* command) {
 }
 
 void commandText(char* dest, const char* command) {
-    if (std::strcmp(command, kProtocolCommand) == 0) {
-        std::strcpy(dest, command);
-        return;
-    }
-    dest[0] = ' ';
-    std::strcpy(dest + 1, command);
+    // dest holds commandTextSize(command) bytes; all but the space's are the
+    // command and its terminator.
+    std::size_t commandSize = commandTextSize(command) - 1;
+    if (std::strcmp(command, kProtocolCommand) != 0)
+        *dest++ = ' ';
+    std::memcpy(dest, command, commandSize);
 }
 
 bool isMoodNotification(const char* data, std::size_t size) {

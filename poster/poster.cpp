@@ -57,7 +57,9 @@ DWORD WINAPI postStatusThreadProc(LPVOID text) {
 
     char body[kBodySize] = "status=";
     formEncode(body + 7, static_cast<const char*>(text));
-    strcat(body, " ");
+    static_assert(7 + kEncodedRoom + sizeof " " <= kBodySize, "the longest encoding leaves room for the space");
+    std::size_t length = strlen(body);
+    memcpy(body + length, " ", sizeof " ");
 
     HttpSendRequestA(request, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(strlen(body)));
     discardResponse(request);
