@@ -28,6 +28,7 @@ import time
 
 # Where Debian's packages put them; nothing here relies on PATH.
 WINE = "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine"  # Wine's own 32-bit loader, where wine32:i386 is installed
 WINESERVER = "/usr/lib/wine/wineserver"
 XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
@@ -49,6 +50,25 @@ DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
 
 def exe(name):
     return os.path.join(BUILD, name)
+
+
+def is_32bit(path):
+    """Whether the file is a 32-bit x86 Windows program (its PE machine field)."""
+    try:
+        with open(path, "rb") as f:
+            image = f.read(4096)
+    except OSError:
+        return False
+    header = int.from_bytes(image[0x3C:0x40], "little")
+    return image[:2] == b"MZ" and image[header + 4:header + 6] == b"\x4c\x01"
+
+
+def command(program, *args):
+    """The command line that runs a Windows program. A 32-bit one goes
+    straight to the 32-bit loader where there is one: handed over by Wine64
+    instead, it could not be started from a path longer than 260 bytes."""
+    loader = WINE32 if not WOW64 and is_32bit(program) else WINE
+    return [loader, program] + list(args)
 
 
 def wait_until(condition, timeout=10, step=0.2):
@@ -356,13 +376,13 @@ class Wine:
         return path
 
     def start(self, program, *args, cwd=None, stdin=False):
-        p = Process([WINE, program] + list(args), self.env, cwd=cwd, stdin=stdin)
+        p = Process(command(program, *args), self.env, cwd=cwd, stdin=stdin)
         self.processes.append(p)
         return p
 
     def run(self, program, *args, timeout=60):
         """Runs a program to its end; a CompletedProcess with its output."""
-        return run_to_end([WINE, program] + list(args), self.env, timeout)
+        return run_to_end(command(program, *args), self.env, timeout)
 
     def close(self):
         """Stops everything this prefix started. Every step runs even when an
@@ -387,11 +407,8 @@ class Wine:
 
 
 def build_is_32bit():
-    """Whether the build under test is the 32-bit one (its PE machine field)."""
-    with open(exe("Moodshuttle.exe"), "rb") as f:
-        image = f.read(4096)
-    header = int.from_bytes(image[0x3C:0x40], "little")
-    return image[header + 4:header + 6] == b"\x4c\x01"
+    """Whether the build under test is the 32-bit one."""
+    return is_32bit(exe("Moodshuttle.exe"))
 
 
 _drawing_fault = {}
@@ -416,8 +433,8 @@ def drawing_fault(wine):
 def long_path_fault():
     """None when a program of this build can be started from a path longer
     than 260 bytes under this Wine; otherwise why not, for a skip message.
-    The WoW64 mode's loader mangles such a path when it restarts itself for a
-    32-bit program."""
+    Wine64 mangles such a path when it hands a 32-bit program over, and in
+    the WoW64 mode there is no 32-bit loader to start it directly."""
     if WOW64 and build_is_32bit():
         return ("platform fault, 32-bit build in the WoW64 mode only: it cannot start a 32-bit program from a "
                 "path longer than 260 bytes (CreateProcess reports the file as not found)")

@@ -1,4 +1,4 @@
-"""Runs one Windows test program under Wine64 in a prefix of its own and
+"""Runs one Windows test program under Wine in a prefix of its own and
 returns its exit code: the emulator CTest uses for the cross build."""
 
 import os
@@ -14,7 +14,7 @@ def main():
     wine = harness.Wine(os.path.basename(program).split(".")[0], display=False)
     wine.env["WINEDEBUG"] = "-all"
     try:
-        return subprocess.run([harness.WINE, program] + sys.argv[2:], env=wine.env).returncode
+        return subprocess.run(harness.command(program, *sys.argv[2:]), env=wine.env).returncode
     finally:
         wine.close()
 
