@@ -311,7 +311,7 @@ class Wine:
         self.prefix = new_prefix(name, desktop)
         self.xvfb = None
         self.processes = []
-        self.desktop = None
+        self.keeper = None
         self.env = wine_env(self.prefix, WINEDEBUG="-all,+debugstr")
         if proxy_port:
             self.env["http_proxy"] = "http://127.0.0.1:%d" % proxy_port
@@ -330,17 +330,26 @@ class Wine:
         # program starts them again with its own.
         run_checked([WINESERVER, "-p"], self.env, 30)
         run_checked([WINE, "wineboot"], self.env, 120)
-        if desktop:
-            # Brought up before any test program: two programs racing to
-            # start the same desktop can hang each other.
-            self.desktop = subprocess.Popen([WINE, "explorer.exe", "/desktop=shell,1024x768"], env=self.env,
-                                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                            stderr=subprocess.DEVNULL)
-            if self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
-                raise RuntimeError("the desktop's taskbar did not come within 30 s; explorer %s; the prefix's "
-                                   "processes:\n%s" % ("ended with %d" % self.desktop.returncode
-                                                        if self.desktop.poll() is not None else "still runs",
-                                                        prefix_processes(self.prefix)))
+        # All but one: Wine's desktop process (explorer) ends a second after
+        # the last program that uses the desktop, and the next program to
+        # need it starts it again, handing it its own output. So a program of
+        # ours uses the desktop for as long as the prefix lives: it keeps the
+        # desktop process that wineboot started, or starts it, with no pipes.
+        # In a prefix with a desktop, that is the one with the taskbar.
+        self.keeper_output = tempfile.TemporaryFile()
+        self.keeper = subprocess.Popen(command(exe("probe.exe"), "hold"), env=self.env, stdin=subprocess.DEVNULL,
+                                       stdout=self.keeper_output, stderr=subprocess.DEVNULL, start_new_session=True)
+        if not wait_until(self._keeping, timeout=60, step=0.05):
+            raise RuntimeError("the desktop was not had within 60 s (the keeper %s); the prefix's processes:\n%s"
+                               % ("ended with %d" % self.keeper.returncode if self.keeper.poll() is not None
+                                  else "still waits", prefix_processes(self.prefix)))
+        if desktop and self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
+            raise RuntimeError("the desktop's taskbar did not come within 30 s; the prefix's processes:\n%s"
+                               % prefix_processes(self.prefix))
+
+    def _keeping(self):
+        self.keeper_output.seek(0)
+        return self.keeper_output.read().startswith(b"holding")
 
     def probe(self, *args):
         """Runs the window probe; (exit code, first line of its output)."""
@@ -390,20 +399,19 @@ class Wine:
         steps = [p.kill for p in self.processes] + [
             lambda: run_to_end([WINESERVER, "-k"], self.env, 30),
             lambda: run_to_end([WINESERVER, "-w"], self.env, 60),
-            self._stop_desktop,
+            self._stop_keeper,
             lambda: self.xvfb and self.xvfb.close(),
             lambda: shutil.rmtree(self.prefix, ignore_errors=True),
             lambda: shutil.rmtree(self.prefix + "-files", ignore_errors=True),
         ]
         run_all(steps)
 
-    def _stop_desktop(self):
-        if self.desktop and self.desktop.poll() is None:
-            try:
-                self.desktop.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.desktop.kill()
-                self.desktop.wait(timeout=10)
+    def _stop_keeper(self):
+        if self.keeper:
+            if self.keeper.poll() is None:
+                os.killpg(self.keeper.pid, signal.SIGKILL)
+            self.keeper.wait(timeout=10)
+            self.keeper_output.close()
 
 
 def build_is_32bit():

@@ -17,6 +17,7 @@
 //   probe hasicon HWND ID                 -> exit code 0 when the notification area has that icon
 //   probe fillatoms                       -> registers names until the atom table is full; the count
 //   probe version                         -> "MAJOR.MINOR" the system reports to this program
+//   probe hold                            -> "holding" once it has the desktop; then waits, never ending
 #include <windows.h>
 #include <shellapi.h>
 
@@ -196,6 +197,15 @@ int main(int argc, char** argv) {
         }
         printf("%d\n", count);
         return 0;
+    }
+    if (!strcmp(action, "hold")) {
+        // Wine's desktop process ends soon after the last program that uses
+        // the desktop; this one keeps it for as long as the prefix lives.
+        GetDesktopWindow();
+        printf("holding\n");
+        fflush(stdout);
+        for (;;)
+            Sleep(INFINITE);
     }
     if (!strcmp(action, "version")) {
         OSVERSIONINFOA v = {};
