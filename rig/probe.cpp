@@ -13,6 +13,7 @@
 //   probe visible CLASS|- TITLE|- [WAIT_MS] -> hwnd of the first visible one
 //   probe children HWND                   -> "hwnd class rect L T R B text HEX" per child
 //   probe text HWND                       -> "text HEX": what the window answers to WM_GETTEXT
+//   probe foreground                      -> hwnd of the foreground window (0 when none)
 //   probe untray HWND ID                  -> takes a program's icon off the notification area
 //   probe hasicon HWND ID                 -> exit code 0 when the notification area has that icon
 //   probe fillatoms                       -> registers names until the atom table is full; the count
@@ -166,6 +167,11 @@ int main(int argc, char** argv) {
     }
     if (!strcmp(action, "children") && argc >= 3) {
         EnumChildWindows(handleOf(argv[2]), printChild, 0);
+        return 0;
+    }
+    if (!strcmp(action, "foreground")) {
+        printHandle(GetForegroundWindow());
+        printf("\n");
         return 0;
     }
     if (!strcmp(action, "text") && argc >= 3) {

@@ -33,6 +33,12 @@ class LinkCase(unittest.TestCase):
         for p in self.started:
             p.kill()
 
+    def stop_started(self):
+        """Stops what the last row of a case started, even when that row failed."""
+        self.tearDown()
+        self.started = []
+        self.posts_before = len(self.posts())
+
     def start_client(self, *args):
         client = self.wine.start(harness.exe("skype_standin.exe"), *args, stdin=True)
         self.started.append(client)
@@ -67,6 +73,13 @@ class LinkCase(unittest.TestCase):
 
     def debug_lines(self, program, text):
         return [t for t, line in program.debug if line == text]
+
+    def wait_debug(self, program, text, count=1, timeout=10):
+        """The program's debug lines `text`, once at least `count` of them
+        have been read: they come through Wine's error output, and may trail
+        what the client already told."""
+        harness.wait_until(lambda: len(self.debug_lines(program, text)) >= count, timeout, step=0.05)
+        return self.debug_lines(program, text)
 
     def send(self, client, sender, data, size="auto"):
         client.send("send %s %s %s" % (sender, size, data.hex()))

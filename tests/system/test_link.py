@@ -88,18 +88,17 @@ class Unattached(LinkCase):
 
     def test_refusals_keep_discovering(self):
         for status, line in (("2", "WM_SKYPECONTROL_ATTACH: 2\n"), ("0x8001", "WM_SKYPECONTROL_ATTACH: 8001\n")):
+            self.stop_started()
             with self.subTest(status):
                 client = self.start_client("--attach", status)
                 program = self.start_program()
                 client.expect(r"^replied ")
                 client.expect(r"^replied ")
                 client.expect(r"^replied ")
-                self.assertGreaterEqual(len(self.debug_lines(program, line)), 2, "one line per reply")
-                self.assertGreaterEqual(len(self.debug_lines(program, "onTimer::WM_SKYPECONTROL_DISCOVER\n")), 2)
+                self.assertGreaterEqual(len(self.wait_debug(program, line, 2)), 2, "one line per reply")
+                self.assertGreaterEqual(len(self.wait_debug(program, "onTimer::WM_SKYPECONTROL_DISCOVER\n", 2)), 2)
                 # Nothing is sent to a client that did not attach us.
                 self.assertFalse([line for line in client.stdout if line.startswith("command ")])
-                program.kill()
-                client.kill()
 
     def test_no_posts_while_no_client_is_known(self):
         client = self.start_client("--attach", "none")

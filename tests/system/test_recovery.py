@@ -6,8 +6,6 @@ import unittest
 
 from linkcase import PING, PROTOCOL, LinkCase
 
-import harness
-
 TIMER_LINE = "onTimer::WM_SKYPECONTROL_DISCOVER\n"
 
 
@@ -21,7 +19,7 @@ class Recovery(LinkCase):
         self.assertGreater(again - replied, 12.0)
         self.assertLess(again - replied, 14.5)
         self.assertFalse([line for line in client.stdout if line.startswith("command ")], "nothing sent")
-        timer_lines = self.debug_lines(program, TIMER_LINE)
+        timer_lines = self.wait_debug(program, TIMER_LINE)
         self.assertTrue(timer_lines)
         self.assertGreater(timer_lines[0] - replied, 12.0)
 
@@ -81,8 +79,7 @@ class Recovery(LinkCase):
         client.expect(r"^bye$")
         client.wait()
         # The next PING fails, and discovery goes out every second.
-        harness.wait_until(lambda: len(self.debug_lines(program, TIMER_LINE)) >= 3, timeout=20)
-        ticks = self.debug_lines(program, TIMER_LINE)
+        ticks = self.wait_debug(program, TIMER_LINE, 3, timeout=20)
         self.assertGreaterEqual(len(ticks), 3)
         self.assertTrue(all(0.7 < b - a < 1.3 for a, b in zip(ticks, ticks[1:])))
 

@@ -47,12 +47,6 @@ class Startup(LinkCase):
         self.assertEqual(self.post_with(path), ("bob", "pw1"))
         self.assertEqual(sorted(os.listdir(folder)), ["prog.exe", "prog.ini"])
 
-    def stop_started(self):
-        for p in self.started:
-            p.kill()
-        self.started = []
-        self.posts_before = len(self.posts())
-
     def test_long_value_reads_as_its_first_255_bytes(self):
         # 10 KB that never repeats itself, so only its start reads as its start.
         ten_kb = "".join("%05d," % i for i in range(1707))
