@@ -34,6 +34,8 @@ XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
 IMPORT = "/usr/bin/import"
 CONVERT = "/usr/bin/convert"
+# By its full path: a bare name is handed to start.exe, one more program.
+WINEBOOT = r"C:\windows\system32\wineboot.exe"
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64")))
@@ -179,7 +181,7 @@ def _template_prefix(desktop):
             env = wine_env(template)
             try:
                 # With the 32-bit DLLs in reach, this also fills the prefix's syswow64.
-                run_checked([WINE, "wineboot", "--init"], env, 300)
+                run_checked([WINE, WINEBOOT, "--init"], env, 300)
                 for key, name, kind, value in DESKTOP_SETTINGS if desktop else PLAIN_SETTINGS:
                     run_checked([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env, 120)
             finally:
@@ -326,23 +328,29 @@ class Wine:
             self.xvfb = Xvfb()
             self.env["DISPLAY"] = self.xvfb.display
         # The wineserver stays until close(), and with it the system processes
-        # that wineboot starts here, with no pipes of ours, so no later
-        # program starts them again with its own.
+        # that the first program of a prefix starts (services, the desktop
+        # process and the rest). That first program is the keeper: Wine's
+        # desktop process ends a second after the last program that uses the
+        # desktop, and the next program to need it starts it again, handing
+        # it its own output. So the keeper uses the desktop for as long as the
+        # prefix lives, and it and everything it starts write to files, never
+        # to pipes of ours. In a prefix with a desktop, that desktop is the one
+        # with the taskbar. Wine's errors go to a file that a failure shows.
         run_checked([WINESERVER, "-p"], self.env, 30)
-        run_checked([WINE, "wineboot"], self.env, 120)
-        # All but one: Wine's desktop process (explorer) ends a second after
-        # the last program that uses the desktop, and the next program to
-        # need it starts it again, handing it its own output. So a program of
-        # ours uses the desktop for as long as the prefix lives: it keeps the
-        # desktop process that wineboot started, or starts it, with no pipes.
-        # In a prefix with a desktop, that is the one with the taskbar.
         self.keeper_output = tempfile.TemporaryFile()
-        self.keeper = subprocess.Popen(command(exe("probe.exe"), "hold"), env=self.env, stdin=subprocess.DEVNULL,
-                                       stdout=self.keeper_output, stderr=subprocess.DEVNULL, start_new_session=True)
-        if not wait_until(self._keeping, timeout=60, step=0.05):
-            raise RuntimeError("the desktop was not had within 60 s (the keeper %s); the prefix's processes:\n%s"
-                               % ("ended with %d" % self.keeper.returncode if self.keeper.poll() is not None
-                                  else "still waits", prefix_processes(self.prefix)))
+        self.keeper_errors = tempfile.TemporaryFile()
+        self.keeper = subprocess.Popen(command(exe("probe.exe"), "hold"),
+                                       env=dict(self.env, WINEDEBUG="-all,err+all"),
+                                       stdin=subprocess.DEVNULL, stdout=self.keeper_output,
+                                       stderr=self.keeper_errors, start_new_session=True)
+        wait_until(lambda: self._keeping() or self.keeper.poll() is not None, timeout=120, step=0.05)
+        if not self._keeping():
+            self.keeper_errors.seek(0)
+            state = ("ended with %d" % self.keeper.returncode if self.keeper.poll() is not None
+                     else "still waited after 120 s")
+            raise RuntimeError("the prefix did not come up (the keeper %s); Wine's errors: %r; the prefix's "
+                               "processes:\n%s" % (state, self.keeper_errors.read()[-3000:],
+                                                   prefix_processes(self.prefix)))
         if desktop and self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
             raise RuntimeError("the desktop's taskbar did not come within 30 s; the prefix's processes:\n%s"
                                % prefix_processes(self.prefix))
@@ -412,6 +420,7 @@ class Wine:
                 os.killpg(self.keeper.pid, signal.SIGKILL)
             self.keeper.wait(timeout=10)
             self.keeper_output.close()
+            self.keeper_errors.close()
 
 
 def build_is_32bit():
