@@ -34,6 +34,7 @@ XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
 IMPORT = "/usr/bin/import"
 CONVERT = "/usr/bin/convert"
+DMESG = "/usr/bin/dmesg"
 # By its full path: a bare name is handed to start.exe, one more program.
 WINEBOOT = r"C:\windows\system32\wineboot.exe"
 
@@ -120,6 +121,17 @@ def prefix_processes(prefix):
     return "\n".join(lines) or "(none)"
 
 
+def kernel_reports():
+    """The kernel's last reports of programs it ended (a crash or a kill
+    leaves nothing in a program's own output), for failure messages."""
+    try:
+        log = subprocess.run([DMESG], capture_output=True, timeout=10).stdout.decode(errors="replace")
+    except (OSError, subprocess.TimeoutExpired):
+        return "(the kernel's log cannot be read)"
+    lines = [line for line in log.splitlines() if re.search(r"segfault|trap|[Kk]illed", line)]
+    return "\n".join(lines[-5:]) or "(none)"
+
+
 def run_to_end(argv, env, timeout, cwd=None):
     """Runs a program to its end with its output in files, not pipes, so that
     a process it starts and that outlives it cannot hold the wait up. Returns
@@ -148,8 +160,8 @@ def run_checked(argv, env, timeout):
     """run_to_end, and a failure is an error carrying the program's output."""
     r = run_to_end(argv, env, timeout)
     if r.returncode != 0:
-        raise RuntimeError("%s ended with %d: %r %r" % (" ".join(argv), r.returncode, r.stdout[-2000:],
-                                                       r.stderr[-2000:]))
+        raise RuntimeError("%s ended with %d: %r %r; the kernel's reports of ended programs:\n%s"
+                           % (" ".join(argv), r.returncode, r.stdout[-2000:], r.stderr[-2000:], kernel_reports()))
     return r
 
 
@@ -349,8 +361,9 @@ class Wine:
             state = ("ended with %d" % self.keeper.returncode if self.keeper.poll() is not None
                      else "still waited after 120 s")
             raise RuntimeError("the prefix did not come up (the keeper %s); Wine's errors: %r; the prefix's "
-                               "processes:\n%s" % (state, self.keeper_errors.read()[-3000:],
-                                                   prefix_processes(self.prefix)))
+                               "processes:\n%s\nthe kernel's reports of ended programs:\n%s"
+                               % (state, self.keeper_errors.read()[-3000:], prefix_processes(self.prefix),
+                                  kernel_reports()))
         if desktop and self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
             raise RuntimeError("the desktop's taskbar did not come within 30 s; the prefix's processes:\n%s"
                                % prefix_processes(self.prefix))
