@@ -35,8 +35,10 @@ XDOTOOL = "/usr/bin/xdotool"
 IMPORT = "/usr/bin/import"
 CONVERT = "/usr/bin/convert"
 DMESG = "/usr/bin/dmesg"
-# By its full path: a bare name is handed to start.exe, one more program.
+# Wine's own programs go by their full paths: a bare name is handed to
+# start.exe, which starts the program as a second process.
 WINEBOOT = r"C:\windows\system32\wineboot.exe"
+REG = r"C:\windows\system32\reg.exe"
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64")))
@@ -195,7 +197,7 @@ def _template_prefix(desktop):
                 # With the 32-bit DLLs in reach, this also fills the prefix's syswow64.
                 run_checked([WINE, WINEBOOT, "--init"], env, 300)
                 for key, name, kind, value in DESKTOP_SETTINGS if desktop else PLAIN_SETTINGS:
-                    run_checked([WINE, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env, 120)
+                    run_checked([WINE, REG, "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env, 120)
             finally:
                 run_to_end([WINESERVER, "-w"], env, 120)
             with open(done, "w") as f:

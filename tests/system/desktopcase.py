@@ -56,8 +56,9 @@ class DesktopCase(unittest.TestCase):
         self.program = harness.install_program(self.folder, settings)
         self.ini = self.program[:-3] + "ini"
         if version:
-            self.wine.run("reg", "add", r"HKCU\Software\Wine\AppDefaults\Moodshuttle.exe", "/v", "Version",
-                          "/d", version, "/f")
+            added = self.wine.run(harness.REG, "add", r"HKCU\Software\Wine\AppDefaults\Moodshuttle.exe", "/v",
+                                  "Version", "/d", version, "/f")
+            self.assertEqual(added.returncode, 0, added.stderr[-500:])
         return self.program
 
     def start(self):
