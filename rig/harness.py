@@ -15,6 +15,7 @@ inherit that program's output. So they are started first, with no pipes of
 ours, and programs run to completion write their output to files, so that
 only the program's own end is waited for."""
 
+import ctypes
 import fcntl
 import os
 import queue
@@ -35,6 +36,8 @@ XDOTOOL = "/usr/bin/xdotool"
 IMPORT = "/usr/bin/import"
 CONVERT = "/usr/bin/convert"
 DMESG = "/usr/bin/dmesg"
+LIBX11 = "/usr/lib/x86_64-linux-gnu/libX11.so.6"
+LIBXTST = "/usr/lib/x86_64-linux-gnu/libXtst.so.6"
 # Wine's own programs go by their full paths: a bare name is handed to
 # start.exe, which starts the program as a second process.
 WINEBOOT = r"C:\windows\system32\wineboot.exe"
@@ -400,6 +403,32 @@ class Wine:
 
     def xdotool(self, *args):
         subprocess.run([XDOTOOL] + list(args), env=self.env, check=True)
+
+    def press_and_release(self, button, repeat=1, gap=0.12):
+        """Clicks where the pointer is, each press and its release in one write
+        to the display. xdotool's click lets 12 ms or more pass between them,
+        and a menu that opens on the press within that time is refused Wine's
+        pointer grab, since the press's own grab still holds; a later click
+        elsewhere then never reaches the menu."""
+        x11, xtst = ctypes.CDLL(LIBX11), ctypes.CDLL(LIBXTST)
+        x11.XOpenDisplay.restype = ctypes.c_void_p
+        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        display = x11.XOpenDisplay(self.env["DISPLAY"].encode())
+        if not display:
+            raise RuntimeError("cannot open the display " + self.env["DISPLAY"])
+        try:
+            for i in range(repeat):
+                if i:
+                    time.sleep(gap)
+                if not (xtst.XTestFakeButtonEvent(display, button, 1, 0)
+                        and xtst.XTestFakeButtonEvent(display, button, 0, 0)):
+                    raise RuntimeError("the display refused a fake click")
+                x11.XSync(display, 0)
+        finally:
+            x11.XCloseDisplay(display)
 
     def folder(self, name):
         """A folder of this test's own, for programs and their files."""

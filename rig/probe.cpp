@@ -14,6 +14,8 @@
 //   probe children HWND                   -> "hwnd class rect L T R B text HEX" per child
 //   probe text HWND                       -> "text HEX": what the window answers to WM_GETTEXT
 //   probe foreground                      -> hwnd of the foreground window (0 when none)
+//   probe menuready HWND WAIT_MS          -> exit code 0 once HWND's thread tracks a menu and
+//                                            reads its messages again
 //   probe untray HWND ID                  -> takes a program's icon off the notification area
 //   probe hasicon HWND ID                 -> exit code 0 when the notification area has that icon
 //   probe fillatoms                       -> registers names until the atom table is full; the count
@@ -109,6 +111,24 @@ BOOL CALLBACK printChild(HWND hWnd, LPARAM) {
     return TRUE;
 }
 
+// A menu takes the mouse in two steps: the system's capture first, then the
+// display's pointer grab, and only the grab sends a click elsewhere to the
+// menu. The thread reads its messages again only after both, so a message it
+// answers proves the grab is there.
+bool awaitMenu(HWND hWnd, DWORD waitMs) {
+    DWORD thread = GetWindowThreadProcessId(hWnd, NULL);
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    DWORD start = GetTickCount();
+    while (!GetGUIThreadInfo(thread, &info) || !(info.flags & GUI_INMENUMODE)) {
+        if (GetTickCount() - start >= waitMs)
+            return false;
+        Sleep(20);
+    }
+    DWORD_PTR answer;
+    return SendMessageTimeoutA(hWnd, WM_NULL, 0, 0, SMTO_NORMAL, waitMs, &answer) != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -174,6 +194,8 @@ int main(int argc, char** argv) {
         printf("\n");
         return 0;
     }
+    if (!strcmp(action, "menuready") && argc >= 4)
+        return awaitMenu(handleOf(argv[2]), strtoul(argv[3], NULL, 10)) ? 0 : 1;
     if (!strcmp(action, "text") && argc >= 3) {
         char text[1024] = "";
         if (!IsWindow(handleOf(argv[2])))

@@ -198,4 +198,4 @@ class DesktopCase(unittest.TestCase):
     def click(self, x, y, button="1", repeat=1):
         self.wine.xdotool("mousemove", str(x), str(y))
         time.sleep(0.3)
-        self.wine.xdotool("click", "--repeat", str(repeat), "--delay", "120", button)
+        self.wine.press_and_release(int(button), repeat)
