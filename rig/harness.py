@@ -378,8 +378,13 @@ class Wine:
         return self.keeper_output.read().startswith(b"holding")
 
     def probe(self, *args):
-        """Runs the window probe; (exit code, first line of its output)."""
-        r = self.run(exe("probe.exe"), *args)
+        """Runs the window probe; (exit code, first line of its output). A probe
+        that ended without a word never got to ask: Wine could not start it,
+        and says why among its errors. That is an error, not an answer."""
+        r = run_to_end(command(exe("probe.exe"), *args), dict(self.env, WINEDEBUG="-all,err+all"), 60)
+        if r.returncode != 0 and not r.stdout.strip():
+            raise RuntimeError("the probe (%s) ended with %d: %r; the kernel's reports of ended programs:\n%s"
+                               % (" ".join(args), r.returncode, r.stderr[-2000:], kernel_reports()))
         return r.returncode, r.stdout.decode(errors="replace").strip()
 
     def find(self, cls, title, wait_ms=15000):

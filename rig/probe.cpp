@@ -1,5 +1,6 @@
 // Looks at and pokes the program's windows from outside, for the tests: one
-// action per run, results on stdout, exit code 0 when it did what was asked.
+// action per run, results on stdout, exit code 0 when it did what was asked
+// and "no" on stdout when it did not.
 //
 //   probe find CLASS|- TITLE|- [WAIT_MS]  -> hwnd of a top-level window
 //   probe info HWND                       -> "style S exstyle E rect L T R B texture T visible 0|1"
@@ -129,9 +130,7 @@ bool awaitMenu(HWND hWnd, DWORD waitMs) {
     return SendMessageTimeoutA(hWnd, WM_NULL, 0, 0, SMTO_NORMAL, waitMs, &answer) != 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int answer(int argc, char** argv) {
     if (argc < 2)
         return 2;
     const char* action = argv[1];
@@ -243,4 +242,15 @@ int main(int argc, char** argv) {
         return 0;
     }
     return 2;
+}
+
+}  // namespace
+
+// A refusal says so on stdout, so that a run Wine ended before it got here
+// (with its reasons on stderr, and the same exit code) is told apart from a no.
+int main(int argc, char** argv) {
+    int code = answer(argc, argv);
+    if (code != 0)
+        printf("no\n");
+    return code;
 }
