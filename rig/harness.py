@@ -31,6 +31,7 @@ import time
 WINE = "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine"  # Wine's own 32-bit loader, where wine32:i386 is installed
 WINESERVER = "/usr/lib/wine/wineserver"
+SETARCH = "/usr/bin/setarch"
 XVFB = "/usr/bin/Xvfb"
 XDOTOOL = "/usr/bin/xdotool"
 IMPORT = "/usr/bin/import"
@@ -71,12 +72,22 @@ def is_32bit(path):
     return image[:2] == b"MZ" and image[header + 4:header + 6] == b"\x4c\x01"
 
 
+def wine_command(loader, *args):
+    """A Wine command line with the address space laid out the same every
+    time. Debian's Wine64 comes without the preloader that would keep the low
+    2 GiB free, and the kernel starts a 64-bit program's heap anywhere in the
+    GiB above its loader (0x7d000000): about one start in 7,700 the heap
+    covers the page at 0x7ffe0000 that every Wine process maps first, and it
+    ends at once with 1 ("failed to map the shared user data", an error
+    message that WINEDEBUG=-all hides). Its children inherit the setting."""
+    return [SETARCH, "--addr-no-randomize", loader] + list(args)
+
+
 def command(program, *args):
     """The command line that runs a Windows program. A 32-bit one goes
     straight to the 32-bit loader where there is one: handed over by Wine64
     instead, it could not be started from a path longer than 260 bytes."""
-    loader = WINE32 if not WOW64 and is_32bit(program) else WINE
-    return [loader, program] + list(args)
+    return wine_command(WINE32 if not WOW64 and is_32bit(program) else WINE, program, *args)
 
 
 def wait_until(condition, timeout=10, step=0.2):
@@ -198,9 +209,9 @@ def _template_prefix(desktop):
             env = wine_env(template)
             try:
                 # With the 32-bit DLLs in reach, this also fills the prefix's syswow64.
-                run_checked([WINE, WINEBOOT, "--init"], env, 300)
+                run_checked(wine_command(WINE, WINEBOOT, "--init"), env, 300)
                 for key, name, kind, value in DESKTOP_SETTINGS if desktop else PLAIN_SETTINGS:
-                    run_checked([WINE, REG, "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env, 120)
+                    run_checked(wine_command(WINE, REG, "add", key, "/v", name, "/t", kind, "/d", value, "/f"), env, 120)
             finally:
                 run_to_end([WINESERVER, "-w"], env, 120)
             with open(done, "w") as f:
