@@ -26,6 +26,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 # Where Debian's packages put them; nothing here relies on PATH.
 WINE = "/usr/lib/wine/wine64"
@@ -50,8 +51,27 @@ BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "
 # only where the 32-bit build runs in the WoW64 mode.
 WOW64_DLLS = os.path.join(ROOT, "build", "wow64", "wine")
 WOW64 = os.path.isdir(WOW64_DLLS)
-WAY_32BIT = ("in Wine's WoW64 mode, on the 32-bit DLLs in build/wow64 (this kernel runs no 32-bit code, "
+
+
+def _wow64_runs_32bit():
+    """What scripts/setup found: whether this kernel gives the WoW64 mode the
+    32-bit code segment it runs 32-bit code in."""
+    try:
+        with open(os.path.join(ROOT, "build", "wow64", "runs-32bit")) as f:
+            return f.read().split()[-1:] == ["yes"]
+    except OSError:
+        return False
+
+
+RUNS_32BIT = not WOW64 or _wow64_runs_32bit()
+NO_32BIT = ("platform fault, 32-bit build only: this kernel runs no 32-bit x86 code at all, its IA-32 emulation "
+            "being off, so not even Wine's WoW64 mode can run the 32-bit build (every 32-bit program faults at "
+            "its first instruction); it is built and checked, not run")
+WAY_32BIT = ("nowhere: this kernel runs no 32-bit x86 code at all (IA-32 emulation off), not even in Wine's "
+             "WoW64 mode" if not RUNS_32BIT else
+             "in Wine's WoW64 mode, on the 32-bit DLLs in build/wow64 (this kernel runs no 32-bit code, "
              "or MOODSHUTTLE_32BIT=wow64)" if WOW64 else "under Wine's own 32-bit loader (wine32:i386)")
+
 
 # Wine escapes the debug string it prints; these undo what our lines can hold.
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
@@ -338,6 +358,8 @@ class Wine:
     """One prefix with its wineserver (and a display, when asked for)."""
 
     def __init__(self, name, display=True, proxy_port=None, desktop=False):
+        if not RUNS_32BIT and build_is_32bit():
+            raise unittest.SkipTest(NO_32BIT)
         self.prefix = new_prefix(name, desktop)
         self.xvfb = None
         self.processes = []
