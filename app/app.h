@@ -6,6 +6,7 @@
 // Mutex name, settings section, window class and title, tray tip, HTTP agent
 // and client header value: one name for all of them.
 extern const char kProgramName[];
+extern const WCHAR kProgramNameW[];  // the same, for the UTF-16 calls
 
 // The module instance, for loading resources.
 extern HINSTANCE g_instance;

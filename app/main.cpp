@@ -11,9 +11,11 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     g_instance = instance;
-    // Held, never released, until the process ends: a second instance just leaves.
+    // Held, never released, until the process ends: a second instance just
+    // leaves. A copy running as administrator makes a mutex that a normal
+    // start may not open at all, which means the same: one copy is running.
     CreateMutexA(NULL, TRUE, kProgramName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    if (GetLastError() == ERROR_ALREADY_EXISTS || GetLastError() == ERROR_ACCESS_DENIED)
         return 1;
     INITCOMMONCONTROLSEX controls = {sizeof controls, 0};
     InitCommonControlsEx(&controls);

@@ -6,9 +6,6 @@
 
 namespace {
 
-// The program name, as the settings section.
-const WCHAR kSection[] = L"Moodshuttle";
-
 // A UTF-16 unit takes at most three bytes in any ANSI code page, UTF-8 included.
 const int kAnsiValueSize = 3 * kQuotedValueSize;
 
@@ -20,17 +17,16 @@ const int kAnsiValueSize = 3 * kQuotedValueSize;
 void readValue(const WCHAR* key, char (&value)[kAnsiValueSize]) {
     WCHAR wide[kQuotedValueSize] = {};
     if (g_settingsPath[0])
-        GetPrivateProfileStringW(kSection, key, L"", wide, kQuotedValueSize, g_settingsPath);
+        GetPrivateProfileStringW(kProgramNameW, key, L"", wide, kQuotedValueSize, g_settingsPath);
     WideCharToMultiByte(CP_ACP, 0, wide, -1, value, kAnsiValueSize, NULL, NULL);
 }
 
-void writeValue(const WCHAR* key, const char* value) {
+bool writeValue(const WCHAR* key, const char* value) {
     char text[kQuotedValueSize];
     profileValueToWrite(text, value);
     WCHAR wide[kQuotedValueSize] = {};
     MultiByteToWideChar(CP_ACP, 0, text, -1, wide, kQuotedValueSize);
-    if (g_settingsPath[0])
-        WritePrivateProfileStringW(kSection, key, wide, g_settingsPath);
+    return !g_settingsPath[0] || WritePrivateProfileStringW(kProgramNameW, key, wide, g_settingsPath);
 }
 
 }  // namespace
@@ -48,8 +44,8 @@ void loadCredentials() {
     storeCredentials(username, password);
 }
 
-void saveCredentials(const char* username, const char* password) {
+bool saveCredentials(const char* username, const char* password) {
     storeCredentials(username, password);
-    writeValue(L"username", username);
-    writeValue(L"password", password);
+    bool written = writeValue(L"username", username);
+    return writeValue(L"password", password) && written;
 }

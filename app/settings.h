@@ -7,5 +7,7 @@ void deriveSettingsPath();
 // Reads username and password into the credentials; missing ones read as "".
 void loadCredentials();
 
-// Stores the pair in memory and writes both keys to the settings file.
-void saveCredentials(const char* username, const char* password);
+// Stores the pair in memory and writes both keys to the settings file. False
+// when a write failed: the pair then holds only for this run. With no
+// settings file at all (a path not had whole) nothing is tried.
+bool saveCredentials(const char* username, const char* password);

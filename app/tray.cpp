@@ -4,6 +4,7 @@
 
 #include "../res/resource.h"
 #include "app.h"
+#include "message_filter.h"
 #include "option_dialog.h"
 
 namespace {
@@ -24,6 +25,13 @@ const DWORD kTrayDataSize = NOTIFYICONDATAA_V3_SIZE;
 #ifndef _WIN64
 static_assert(NOTIFYICONDATAA_V3_SIZE == 504, "tray data size of the 32-bit shell");
 #endif
+
+LRESULT onCreate(HWND hWnd) {
+    g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+    // Explorer runs below an elevated copy; its broadcast must still get in.
+    allowFromLowerIntegrity(hWnd, g_taskbarCreated);
+    return 0;
+}
 
 LRESULT onCommand(WPARAM wParam) {
     if (LOWORD(wParam) == IDM_EXIT)
@@ -65,10 +73,8 @@ HWND createMainWindow() {
 }
 
 LRESULT CALLBACK mainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_CREATE) {
-        g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
-        return 0;
-    }
+    if (message == WM_CREATE)
+        return onCreate(hWnd);
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
         return 0;
@@ -126,5 +132,8 @@ void showTrayMenu(HWND hWnd) {
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(hWnd);
     TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0, hWnd, NULL);
+    // Without a message after it, the next showing may appear and vanish at
+    // once: the menu's window must see its owner's queue move on.
+    PostMessageA(hWnd, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }

@@ -1,5 +1,6 @@
 #include "link.h"
 
+#include "../app/message_filter.h"
 #include "../poster/poster.h"
 #include "link_text.h"
 
@@ -125,6 +126,10 @@ void startWaitingPosters() {
 
 BOOL onCreate(HWND hWnd) {
     OutputDebugStringA("onCreate::WM_SKYPECONTROL_DISCOVER\n");
+    // The client runs below an elevated copy; its reply and notifications
+    // must still get in. Who sent them is checked as for any other sender.
+    allowFromLowerIntegrity(hWnd, WM_SKYPECONTROL_ATTACH);
+    allowFromLowerIntegrity(hWnd, WM_COPYDATA);
     broadcastDiscovery(hWnd);
     SetTimer(hWnd, kTimerId, 1000, NULL);
     return TRUE;

@@ -1,0 +1,12 @@
+// The few things the program tells the user, each in one message box titled
+// with the program name. The texts go through the UTF-16 calls, since they
+// name the settings file, which may lie in a folder the ANSI code page
+// cannot spell.
+#pragma once
+#include <windows.h>
+
+// The account could not be written to the settings file.
+void tellAccountNotSaved();
+
+// The dialog's boxes hold characters the ANSI code page cannot store.
+void tellCharactersNotStorable(HWND dialog, bool inUsername, bool inPassword);
