@@ -72,7 +72,6 @@ WAY_32BIT = ("nowhere: this kernel runs no 32-bit x86 code at all (IA-32 emulati
              "in Wine's WoW64 mode, on the 32-bit DLLs in build/wow64 (this kernel runs no 32-bit code, "
              "or MOODSHUTTLE_32BIT=wow64)" if WOW64 else "under Wine's own 32-bit loader (wine32:i386)")
 
-
 # Wine escapes the debug string it prints; these undo what our lines can hold.
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
 
@@ -430,8 +429,13 @@ class Wine:
         code, hwnd = self.probe("visible", cls, title, str(wait_ms))
         return hwnd if code == 0 else None
 
+    def notice(self, wait_ms=15000):
+        """(hwnd, text) of a message box of the program's, or None if none came."""
+        box = self.visible("#32770", "Moodshuttle", wait_ms)
+        return box and (box, self.item(box, 0xFFFF)[1].decode())
+
     def item(self, dialog, ident):
-        """(style, text bytes) of a dialog item, or None."""
+        """(style, text bytes, in UTF-8) of a dialog item, or None."""
         code, out = self.probe("item", dialog, str(ident))
         m = re.match(r"style (\w+) text ?(\w*)$", out)
         return (int(m.group(1), 16), bytes.fromhex(m.group(2))) if code == 0 and m else None
@@ -474,8 +478,10 @@ class Wine:
         os.makedirs(path, exist_ok=True)
         return path
 
-    def start(self, program, *args, cwd=None, stdin=False):
-        p = Process(command(program, *args), self.env, cwd=cwd, stdin=stdin)
+    def start(self, program, *args, cwd=None, stdin=False, debug=None):
+        """Starts a program; debug adds Wine debug channels for it alone."""
+        env = dict(self.env, WINEDEBUG=self.env["WINEDEBUG"] + "," + debug) if debug else self.env
+        p = Process(command(program, *args), env, cwd=cwd, stdin=stdin)
         self.processes.append(p)
         return p
 

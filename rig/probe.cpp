@@ -3,10 +3,11 @@
 // and "no" on stdout when it did not.
 //
 //   probe find CLASS|- TITLE|- [WAIT_MS]  -> hwnd of a top-level window
-//   probe info HWND                       -> "style S exstyle E rect L T R B texture T visible 0|1"
+//   probe info HWND                       -> "style S exstyle E rect L T R B texture T visible 0|1 owner O"
 //                                            (T: the dialog texture flags asked for, 0 when never)
-//   probe item HWND ID                    -> "style S text HEX" of a dialog item
-//   probe settext HWND ID TEXT            -> sets an item's text (WM_SETTEXT)
+//   probe item HWND ID                    -> "style S text HEX" of a dialog item, its UTF-16 text as UTF-8
+//   probe settext HWND ID TEXT            -> sets an item's text (WM_SETTEXT), as UTF-16: the text
+//                                            as given, whatever the ANSI code page holds
 //   probe click HWND ID                   -> presses a dialog button (BM_CLICK)
 //   probe post HWND MESSAGE WPARAM LPARAM -> PostMessage; MESSAGE may be a registered name
 //   probe broadcast NAME                  -> posts a registered message to every top-level window
@@ -21,8 +22,12 @@
 //   probe hasicon HWND ID                 -> exit code 0 when the notification area has that icon
 //   probe fillatoms                       -> registers names until the atom table is full; the count
 //   probe version                         -> "MAJOR.MINOR" the system reports to this program
+//   probe message NAME                    -> the registered message's number, in hexadecimal
+//   probe mutex NAME SDDL                 -> "holding" once it has made that mutex with that access
+//                                            list; then waits, never ending
 //   probe hold                            -> "holding" once it has the desktop; then waits, never ending
 #include <windows.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -98,6 +103,20 @@ void printHex(const char* text) {
         printf("%02x", *p);
 }
 
+// The command line's argument `index` as given, in UTF-16.
+const WCHAR* wideArgument(int index) {
+    int count = 0;
+    LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
+    return args && index < count ? args[index] : L"";
+}
+
+void hold() {
+    printf("holding\n");
+    fflush(stdout);
+    for (;;)
+        Sleep(INFINITE);
+}
+
 BOOL CALLBACK printChild(HWND hWnd, LPARAM) {
     char cls[256] = "", text[256] = "";
     GetClassNameA(hWnd, cls, sizeof cls);
@@ -144,19 +163,23 @@ int answer(int argc, char** argv) {
             return 1;
         // The visual-styles library keeps the flags in a property; asking it
         // instead would say "enabled" for a dialog that never asked.
-        printf("style %lx exstyle %lx rect %ld %ld %ld %ld texture %llx visible %d\n",
+        printf("style %lx exstyle %lx rect %ld %ld %ld %ld texture %llx visible %d owner ",
                static_cast<unsigned long>(GetWindowLongA(hWnd, GWL_STYLE)),
                static_cast<unsigned long>(GetWindowLongA(hWnd, GWL_EXSTYLE)), r.left, r.top, r.right, r.bottom,
                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(GetPropA(hWnd, "ux_dialogtheme"))),
                IsWindowVisible(hWnd) ? 1 : 0);
+        printHandle(GetWindow(hWnd, GW_OWNER));
+        printf("\n");
         return 0;
     }
     if (!strcmp(action, "item") && argc >= 4) {
         HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
         if (!item)
             return 1;
-        char text[1024] = "";
-        SendMessageA(item, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        WCHAR wide[1024] = L"";
+        SendMessageW(item, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(wide));
+        char text[3 * 1024] = "";
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, NULL, NULL);
         printf("style %lx text ", static_cast<unsigned long>(GetWindowLongA(item, GWL_STYLE)));
         printHex(text);
         printf("\n");
@@ -164,7 +187,7 @@ int answer(int argc, char** argv) {
     }
     if (!strcmp(action, "settext") && argc >= 5) {
         HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
-        return item && SendMessageA(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4])) ? 0 : 1;
+        return item && SendMessageW(item, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wideArgument(4))) ? 0 : 1;
     }
     if (!strcmp(action, "click") && argc >= 4) {
         HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
@@ -229,10 +252,19 @@ int answer(int argc, char** argv) {
         // Wine's desktop process ends soon after the last program that uses
         // the desktop; this one keeps it for as long as the prefix lives.
         GetDesktopWindow();
-        printf("holding\n");
-        fflush(stdout);
-        for (;;)
-            Sleep(INFINITE);
+        hold();
+    }
+    if (!strcmp(action, "message") && argc >= 3) {
+        printf("%x\n", RegisterWindowMessageA(argv[2]));
+        return 0;
+    }
+    if (!strcmp(action, "mutex") && argc >= 4) {
+        SECURITY_ATTRIBUTES security = {sizeof security, NULL, FALSE};
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(argv[3], SDDL_REVISION_1,
+                                                                  &security.lpSecurityDescriptor, NULL) ||
+            !CreateMutexA(&security, TRUE, argv[2]))
+            return 1;
+        hold();
     }
     if (!strcmp(action, "version")) {
         OSVERSIONINFOA v = {};

@@ -56,13 +56,30 @@ class DesktopCase(unittest.TestCase):
         self.program = harness.install_program(self.folder, settings)
         self.ini = self.program[:-3] + "ini"
         if version:
-            added = self.wine.run(harness.REG, "add", r"HKCU\Software\Wine\AppDefaults\Moodshuttle.exe", "/v",
-                                  "Version", "/d", version, "/f")
-            self.assertEqual(added.returncode, 0, added.stderr[-500:])
+            self.set_key(r"HKCU\Software\Wine\AppDefaults\Moodshuttle.exe", "Version", version)
         return self.program
 
-    def start(self):
-        return self.wine.start(self.program)
+    def set_key(self, key, name, value):
+        added = self.wine.run(harness.REG, "add", key, "/v", name, "/d", value, "/f")
+        self.assertEqual(added.returncode, 0, added.stderr[-500:])
+
+    def start(self, relay=None):
+        """Starts the program; relay names functions ("user32.Name;...") whose
+        calls from the program Wine then traces on its stderr (see traced)."""
+        if relay:
+            self.set_key(r"HKCU\Software\Wine\Debug", "RelayInclude", relay)
+            self.set_key(r"HKCU\Software\Wine\Debug", "RelayFromInclude", "Moodshuttle.exe")
+        return self.wine.start(self.program, debug="+relay" if relay else None)
+
+    @staticmethod
+    def traced(program):
+        """The traced calls and returns so far, in order: (kind, function, arguments as numbers)."""
+        found = []
+        for line in list(program.stderr):
+            m = re.match(r"^\w+:(Call|Ret) +\w+\.(\w+)\(([\w,]*)\)", line)
+            if m:
+                found.append((m.group(1), m.group(2), [int(a, 16) for a in m.group(3).split(",") if a]))
+        return found
 
     def start_client(self):
         client = self.wine.start(harness.exe("skype_standin.exe"), "--attach", "0", stdin=True)
@@ -113,9 +130,10 @@ class DesktopCase(unittest.TestCase):
     def info(self, hwnd):
         code, out = self.probe("info", hwnd)
         self.assertEqual(code, 0, out)
-        m = re.match(r"style (\w+) exstyle (\w+) rect (-?\d+) (-?\d+) (-?\d+) (-?\d+) texture (\w+) visible (\d)", out)
+        m = re.match(r"style (\w+) exstyle (\w+) rect (-?\d+) (-?\d+) (-?\d+) (-?\d+) texture (\w+) visible (\d) "
+                     r"owner (\w+)", out)
         return {"style": int(m.group(1), 16), "rect": tuple(int(m.group(i)) for i in range(3, 7)),
-                "texture": int(m.group(7), 16), "visible": m.group(8) == "1"}
+                "texture": int(m.group(7), 16), "visible": m.group(8) == "1", "owner": int(m.group(9), 16)}
 
     def children(self, hwnd):
         """The child windows in order, as (class, rect, text)."""

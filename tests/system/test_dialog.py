@@ -166,6 +166,27 @@ class Editing(DesktopCase):
         self.assertIsNone(program.proc.poll())
         self.assertTrue(self.icon_is(True))
 
+    def test_a_password_the_code_page_cannot_hold_is_refused_until_changed(self):
+        client, program = self.start_attached("alice", "s3cret")
+        before = harness.read_bytes(self.ini)
+        dialog = self.open_dialog()
+        self.probe("settext", dialog, str(IDC_PASSWORD), "Łódź")  # as UTF-16; the code page is 1252
+        self.probe("click", dialog, IDOK)
+        notice = self.wine.notice()
+        self.assertIsNotNone(notice, "OK says why it does not close")
+        self.assertIn("The password box holds characters", notice[1])
+        self.assertEqual(self.info(notice[0])["owner"], int(dialog, 16), "owned by the dialog")
+        self.assertEqual(self.wine.item(dialog, IDC_PASSWORD)[1], "Łódź".encode(), "the box as typed")
+        self.assertEqual(harness.read_bytes(self.ini), before, "nothing saved")
+        self.probe("click", notice[0], IDOK)
+        self.assertTrue(self.wait_gone(notice[0]))
+
+        self.probe("settext", dialog, str(IDC_PASSWORD), "plain")
+        self.probe("click", dialog, IDOK)
+        self.assertTrue(self.wait_gone(dialog), "a password the code page holds is taken")
+        self.assertEqual(self.stored("password"), "plain")
+        self.assertEqual(self.credentials_posted(client, "changed"), ("alice", "plain"))
+
     def test_blanks_and_quotation_marks_survive_a_restart(self):
         for username, password in ((" bob", " pw "), ("carol", '"q"'), ("'dan'", "'"), ("eve", '"'),
                                    ("frank", " " + "q" * 254)):

@@ -41,6 +41,21 @@ class Startup(LinkCase):
         self.assertGreater(len(first.debug), ticks, "and its link goes on")
         self.assertEqual(len([1 for _, line in first.debug if line.startswith("onCreate")]), 1)
 
+    def test_a_copy_running_as_administrator_keeps_a_second_out(self):
+        # Its mutex lets others no further than waiting on it (SYNCHRONIZE):
+        # a normal start cannot open it at all.
+        holder = self.wine.start(harness.exe("probe.exe"), "mutex", "Moodshuttle", "D:(A;;0x00100000;;;WD)")
+        self.started.append(holder)
+        holder.expect(r"^holding$")
+        client = self.start_client("--attach", "0")
+        began = time.monotonic()
+        second = self.wine.run(self.program, timeout=30)
+        self.assertEqual(second.returncode, 1)
+        self.assertLess(time.monotonic() - began, 10)
+        client.send("mood twice")
+        self.settle()
+        self.assertEqual(self.posts()[self.posts_before:], [], "nothing posted")
+
     def test_settings_file_is_named_after_the_executable(self):
         folder = self.wine.folder("named")
         path = harness.install_program(folder, harness.settings_text("bob", "pw1"), name="prog.exe")
@@ -110,6 +125,11 @@ class Startup(LinkCase):
         self.wine.probe("settext", dialog, "4000", "judy-unwritten")
         self.wine.probe("settext", dialog, "4001", "pw5")
         self.wine.probe("click", dialog, "1")
+        notice = self.wine.notice()
+        self.assertIsNotNone(notice, "the user is told")
+        self.assertIn(harness.windows_path(path[:-3] + "ini"), notice[1])
+        self.assertIn("The account holds only until Moodshuttle ends", notice[1])
+        self.wine.probe("click", notice[0], "1")
         self.attach(client)
         client.send("mood hello")
         self.new_posts(1)
