@@ -3,8 +3,10 @@
 #include <commctrl.h>
 
 #include "../link/link.h"
+#include "../poster/service.h"
 #include "app.h"
 #include "credentials.h"
+#include "notice.h"
 #include "option_dialog.h"
 #include "settings.h"
 #include "tray.h"
@@ -25,6 +27,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
         return 1;
     initCredentials();
     loadCredentials();
+    // An address not understood posts nothing, not even to the usual service:
+    // the account belongs to another.
+    char service[kCredentialSize];
+    loadServiceAddress(service);
+    if (!setServiceAddress(service)) {
+        tellServiceUnusable(service);
+        return 1;
+    }
     char username[kCredentialSize];
     char password[kCredentialSize];
     copyCredentials(username, password);

@@ -10,6 +10,21 @@ void show(HWND owner, const WCHAR* text) {
 
 }  // namespace
 
+void tellServiceUnusable(const char* address) {
+    WCHAR value[256] = {};
+    MultiByteToWideChar(CP_ACP, 0, address, -1, value, 256);
+    // At most 259 + 255 characters of arguments: well inside the 1024 that
+    // wsprintfW writes.
+    WCHAR text[1024];
+    wsprintfW(text,
+              L"The settings file\n\n%s\n\nnames the status service \"%s\", which is not an http or https "
+              L"address that Moodshuttle can use. Moodshuttle has posted nothing and will end now.\n\n"
+              L"Correct the service line, or remove it to post to the usual service, and start "
+              L"Moodshuttle again.",
+              g_settingsPath, value);
+    show(NULL, text);
+}
+
 void tellAccountNotSaved() {
     WCHAR text[1024];
     wsprintfW(text,

@@ -5,6 +5,9 @@
 #pragma once
 #include <windows.h>
 
+// The settings name a status service address that cannot be used.
+void tellServiceUnusable(const char* address);
+
 // The account could not be written to the settings file.
 void tellAccountNotSaved();
 

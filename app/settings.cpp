@@ -44,6 +44,12 @@ void loadCredentials() {
     storeCredentials(username, password);
 }
 
+void loadServiceAddress(char* address) {
+    char value[kAnsiValueSize] = {};
+    readValue(L"service", value);
+    lstrcpynA(address, value, kCredentialSize);
+}
+
 bool saveCredentials(const char* username, const char* password) {
     storeCredentials(username, password);
     bool written = writeValue(L"username", username);

@@ -7,6 +7,10 @@ void deriveSettingsPath();
 // Reads username and password into the credentials; missing ones read as "".
 void loadCredentials();
 
+// Reads the `service` value, cut to 255 bytes, into a buffer of 256; "" when
+// there is none.
+void loadServiceAddress(char* address);
+
 // Stores the pair in memory and writes both keys to the settings file. False
 // when a write failed: the pair then holds only for this run. With no
 // settings file at all (a path not had whole) nothing is tried.

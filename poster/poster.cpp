@@ -6,11 +6,9 @@
 #include "../app/app.h"
 #include "../app/credentials.h"
 #include "form_encode.h"
+#include "service.h"
 
 namespace {
-
-const char kHost[] = "twitter.com";
-const char kPath[] = "/statuses/update.json";
 
 // One block, sent as is: four lines, no CR LF after the last.
 const char kExtraHeaders[] =
@@ -18,8 +16,6 @@ const char kExtraHeaders[] =
     "X-Twitter-Client: Moodshuttle\r\n"
     "X-Twitter-Client-Version: 0.1\r\n"
     "X-Twitter-Client-URL: http://moodshuttle.example.org/moodshuttle.xml";
-
-const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES;
 
 // Reads the response body once and throws it away. The length comes from the
 // Content-Length header; a missing or odd one reads nothing (see
@@ -44,10 +40,10 @@ void discardResponse(HINTERNET request) {
 
 DWORD WINAPI postStatusThreadProc(LPVOID text) {
     HINTERNET session = InternetOpenA(kProgramName, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    HINTERNET connection = InternetConnectA(session, kHost, INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
+    HINTERNET connection = InternetConnectA(session, g_service.host, g_service.port, NULL, NULL,
                                             INTERNET_SERVICE_HTTP, 0, 0);
     const char* accept[] = {"*/*", NULL};
-    HINTERNET request = HttpOpenRequestA(connection, "POST", kPath, NULL, NULL, accept, kRequestFlags, 0);
+    HINTERNET request = HttpOpenRequestA(connection, "POST", g_service.path, NULL, NULL, accept, g_service.flags, 0);
 
     char username[kCredentialSize];
     char password[kCredentialSize];

@@ -1,7 +1,8 @@
 // Starts status posters the way the link does, for the tests: credentials and
 // texts come hex-encoded on the command line (so any byte can be given), one
-// poster thread per text, all started at once. Unlike the program, it waits
-// for them, and reports whether every one ended.
+// poster thread per text, all started at once, to the service address given
+// first, if any. Unlike the program, it waits for them, and reports whether
+// every one ended.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "../app/credentials.h"
 #include "../poster/poster.h"
+#include "../poster/service.h"
 
 static std::string fromHex(const char* hex) {
     std::string out;
@@ -23,8 +25,16 @@ static std::string fromHex(const char* hex) {
 }
 
 int main(int argc, char** argv) {
+    if (argc > 2 && strcmp(argv[1], "--service") == 0) {
+        if (!setServiceAddress(argv[2])) {
+            printf("unusable\n");
+            return 4;
+        }
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 5) {
-        fprintf(stderr, "usage: post_driver WAIT_MS USER_HEX PASSWORD_HEX TEXT_HEX...\n");
+        fprintf(stderr, "usage: post_driver [--service ADDRESS] WAIT_MS USER_HEX PASSWORD_HEX TEXT_HEX...\n");
         return 2;
     }
     DWORD waitMs = strtoul(argv[1], NULL, 10);

@@ -1,5 +1,7 @@
 // The Content-Length rule against strtoll on a terminated copy, clamped: the
-// rule reads only its `size` bytes and stays within 0..kMaxResponseRead.
+// rule reads only its `size` bytes and stays within 0..kMaxResponseRead. The
+// same bytes, terminated, as a service address: its port rule stays within
+// its terminator and gives -1 or a port.
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <string>
 
 #include "../../poster/form_encode.h"
+#include "../../poster/service_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Exactly `size` readable bytes, as the header query leaves them.
@@ -24,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (got < 0 || got > kMaxResponseRead || got != expected) {
         std::fprintf(stderr, "Content-Length [%s]: read %ld, expected %ld\n", copy.c_str(), got, expected);
+        std::abort();
+    }
+    long port = servicePort(copy.c_str());
+    if (port < -1 || port > 65535) {
+        std::fprintf(stderr, "service address [%s]: port %ld\n", copy.c_str(), port);
         std::abort();
     }
     return 0;

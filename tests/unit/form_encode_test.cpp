@@ -1,4 +1,4 @@
-// The form encoder and the response length rule.
+// The form encoder, the response length rule and the service address rule.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "../../poster/form_encode.h"
+#include "../../poster/service_rules.h"
 
 namespace {
 
@@ -122,6 +123,33 @@ TEST(ResponseReadSize, ReadsOnlySaneLengths) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(responseReadSize(c.text, c.size), c.read) << "value: " << c.text;
+}
+
+TEST(ServicePort, WhatTheUrlParserLeavesUnchecked) {
+    const struct {
+        const char* address;
+        long port;
+    } cases[] = {
+        {"https://status.example.net/api/update.json", 0},
+        {"HTTP://127.0.0.1:8080/own/path?x=1", 8080},
+        {"https://[::1]:8443/p", 8443},
+        {"https://[::1]/p", 0},
+        {"https://host:65535", 65535},
+        {"https://host/a@b?c=d:e", 0},  // an @ or a colon after the host is the path's
+        {"https://host:65536/", -1},    // one past the last port, which the parser would wrap
+        {"https://host:0/", -1},
+        {"https://host:18446744073709551697/", -1},  // wraps a 64-bit number to 81
+        {"https://host:/", -1},
+        {"https://host:8o/", -1},
+        {"https://user:pw@host/", -1},
+        {"https://user@host/", -1},
+        {"https://host/a b", -1},  // would break the request line
+        {"https:host/", -1},
+        {"twitter", -1},
+        {"", -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(servicePort(c.address), c.port) << "address: " << c.address;
 }
 
 }  // namespace

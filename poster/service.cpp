@@ -1,0 +1,53 @@
+#include "service.h"
+
+#include <cstring>
+
+#include "service_rules.h"
+
+namespace {
+
+// Always fetched from the server, never cached, no cookies.
+const DWORD kUsualFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES;
+
+// The credentials go to the host named and nowhere else. Followed, a redirect
+// to another host, or from https to plain http, would get them too, since the
+// HTTP client answers that host's challenge with the same pair.
+const DWORD kNamedFlags = kUsualFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+}  // namespace
+
+ServiceAddress g_service = {"twitter.com", INTERNET_DEFAULT_HTTP_PORT, "/statuses/update.json", kUsualFlags};
+
+bool setServiceAddress(const char* address) {
+    if (!*address)
+        return true;
+    long port = servicePort(address);
+    char host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+    char path[256] = {};
+    char query[256] = {};
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    parts.lpszExtraInfo = query;
+    parts.dwExtraInfoLength = sizeof query;
+    if (port < 0 || !InternetCrackUrlA(address, 0, 0, &parts) || !host[0] ||
+        (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
+        return false;
+    bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    std::memcpy(g_service.host, host, sizeof host);
+    if (port == 0)
+        port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    g_service.port = static_cast<INTERNET_PORT>(port);
+    // The query goes with the path; a fragment is never sent. Both parts are
+    // under 256 bytes, so they fit together.
+    char* request = g_service.path;
+    std::size_t used = path[0] ? std::strlen(path) : 1;
+    std::memcpy(request, path[0] ? path : "/", used);
+    std::memcpy(request + used, query, std::strlen(query) + 1);
+    request[std::strcspn(request, "#")] = '\0';
+    g_service.flags = kNamedFlags | (secure ? INTERNET_FLAG_SECURE : 0);
+    return true;
+}

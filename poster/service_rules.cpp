@@ -1,0 +1,39 @@
+#include "service_rules.h"
+
+#include <cstring>
+
+long servicePort(const char* address) {
+    for (const char* p = address; *p; ++p)
+        if (static_cast<unsigned char>(*p) <= ' ' || *p == 0x7F)
+            return -1;
+    const char* host = std::strstr(address, "://");
+    if (!host)
+        return -1;
+    host += 3;
+    std::size_t length = std::strcspn(host, "/?#");
+    if (std::memchr(host, '@', length))
+        return -1;
+    // A port follows the last colon, unless that colon is inside a bracketed
+    // IPv6 address.
+    const char* colon = NULL;
+    for (const char* p = host; p < host + length; ++p) {
+        if (*p == ':')
+            colon = p;
+        else if (*p == ']')
+            colon = NULL;
+    }
+    if (!colon)
+        return 0;
+    long port = 0;
+    const char* p = colon + 1;
+    if (p == host + length)
+        return -1;
+    for (; p < host + length; ++p) {
+        if (*p < '0' || *p > '9')
+            return -1;
+        port = port * 10 + (*p - '0');
+        if (port > 65535)
+            return -1;
+    }
+    return port == 0 ? -1 : port;
+}
