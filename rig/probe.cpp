@@ -25,10 +25,13 @@
 //   probe message NAME                    -> the registered message's number, in hexadecimal
 //   probe mutex NAME SDDL                 -> "holding" once it has made that mutex with that access
 //                                            list; then waits, never ending
+//   probe trustroot FILE                  -> adds the DER certificate in FILE to the prefix's
+//                                            machine Root store; "trusted"
 //   probe hold                            -> "holding" once it has the desktop; then waits, never ending
 #include <windows.h>
 #include <sddl.h>
 #include <shellapi.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -149,6 +152,28 @@ bool awaitMenu(HWND hWnd, DWORD waitMs) {
     return SendMessageTimeoutA(hWnd, WM_NULL, 0, 0, SMTO_NORMAL, waitMs, &answer) != 0;
 }
 
+// Adds a DER certificate to this prefix's machine Root store, as certutil
+// -addstore root does on Windows: every program of the prefix then trusts
+// what it signed, and nothing outside the prefix changes.
+int trustRoot(const char* path) {
+    unsigned char der[16384];
+    FILE* file = fopen(path, "rb");
+    size_t size = file ? fread(der, 1, sizeof der, file) : 0;
+    if (file)
+        fclose(file);
+    if (size == 0 || size == sizeof der)
+        return 1;
+    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    BOOL added = root && CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der, static_cast<DWORD>(size),
+                                                          CERT_STORE_ADD_REPLACE_EXISTING, NULL);
+    if (root)
+        CertCloseStore(root, 0);
+    if (!added)
+        return 1;
+    printf("trusted\n");
+    return 0;
+}
+
 int answer(int argc, char** argv) {
     if (argc < 2)
         return 2;
@@ -248,6 +273,8 @@ int answer(int argc, char** argv) {
         printf("%d\n", count);
         return 0;
     }
+    if (!strcmp(action, "trustroot") && argc >= 3)
+        return trustRoot(argv[2]);
     if (!strcmp(action, "hold")) {
         // Wine's desktop process ends soon after the last program that uses
         // the desktop; this one keeps it for as long as the prefix lives.

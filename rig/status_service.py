@@ -19,6 +19,7 @@ but "refuse" and "hang". The mode picks the answer to authenticated requests:
   length-overlong    Content-Length of 120 digits, body, close
   length-large       Content-Length: 10000000, 1000 bytes, close
   close-mid-body     Content-Length: 1000, 10 bytes, close
+  redirect           307 to the address in .location
 
 and for every connection, whatever the credentials:
 
@@ -55,7 +56,7 @@ _BROKEN = {
     "length-large": ("10000000", b"x" * 1000),
     "close-mid-body": ("1000", b'{"id":1,"t'),
 }
-MODES = ("normal", "status500", "empty", "refuse", "hang") + tuple(_BROKEN)
+MODES = ("normal", "status500", "empty", "refuse", "hang", "redirect") + tuple(_BROKEN)
 
 _HEAD_END = re.compile(rb"\r?\n\r?\n")
 _MAX_HEAD = 65536
@@ -125,6 +126,7 @@ class StatusService:
         self._acceptor = None
         self._wanted_port = port
         self.port = None
+        self.location = None  # where "redirect" sends the client
         self.set_mode(mode)
 
     def __enter__(self):
@@ -289,7 +291,7 @@ class StatusService:
         elif mode in _BROKEN:
             answered, keep = mode, False
         else:
-            answered = {"normal": "200", "status500": "500", "empty": "200 empty"}[mode]
+            answered = {"normal": "200", "status500": "500", "empty": "200 empty", "redirect": "307"}[mode]
         self._record({"method": method, "uri": uri, "version": version, "headers": headers,
                       "body": body, "authorization": authorization, "user": user,
                       "password": password, "time": arrived, "answered": answered})
@@ -309,6 +311,9 @@ class StatusService:
         elif answered == "500":
             self._respond(sock, "500 Internal Server Error", "text/plain",
                           b"Something is technically wrong.\n", keep, proxied)
+        elif answered == "307":
+            self._respond(sock, "307 Temporary Redirect", "text/plain", b"Moved.\n", keep, proxied,
+                          [("Location", self.location)])
         elif answered == "200 empty":
             self._respond(sock, "200 OK", "application/json", b"", keep, proxied)
         elif answered == "200":

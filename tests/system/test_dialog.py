@@ -9,6 +9,7 @@ from desktopcase import (DesktopCase, ES_PASSWORD, IDC_PASSWORD, IDC_USERNAME, I
 import harness
 
 ETDT_USETABTEXTURE = 4
+SERVICE = "http://127.0.0.1:8765/own/update.json"
 
 
 class FirstRun(DesktopCase):
@@ -109,8 +110,8 @@ class Editing(DesktopCase):
         super().setUp()
         self.need_drawing()  # every case here opens the dialog with a stored name
 
-    def start_attached(self, username, password):
-        self.install(harness.settings_text(username, password))
+    def start_attached(self, username, password, more=""):
+        self.install(harness.settings_text(username, password) + more)
         return self.start_with_client()
 
     def open_dialog(self):
@@ -124,7 +125,7 @@ class Editing(DesktopCase):
         return (left + right) // 2, (top + bottom) // 2
 
     def test_the_dialog_shows_the_account_and_saves_what_is_typed(self):
-        client, program = self.start_attached("alice", "s3cret")
+        client, program = self.start_attached("alice", "s3cret", "service=%s\r\n" % SERVICE)
         dialog = self.open_dialog()
         name_style, name = self.wine.item(dialog, IDC_USERNAME)
         password_style, _ = self.wine.item(dialog, IDC_PASSWORD)
@@ -152,6 +153,8 @@ class Editing(DesktopCase):
         self.assertEqual((self.stored("username"), self.stored("password")), (typed[:255], "n3w pw"))
         self.assertEqual(self.credentials_posted(client, "after"), (typed[:255], "n3w pw"), "no restart needed")
         self.assertIsNone(program.proc.poll())
+        self.assertEqual(self.stored("service"), SERVICE, "OK keeps the other lines")
+        self.assertEqual(self.service.requests()[-1]["uri"], SERVICE)
 
     def test_cancel_after_editing_changes_nothing(self):
         client, program = self.start_attached("alice", "s3cret")

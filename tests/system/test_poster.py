@@ -1,12 +1,16 @@
 """Status updates through the real WinINet of Wine, against the service
-stand-in, which the program reaches as the platform's proxy."""
+stand-in, which the program reaches as the platform's proxy, and, for a
+service address of the settings' own, straight or through squid, over
+https to nginx in front of the stand-in."""
 
 import os
 import sys
 import unittest
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "rig"))
 import harness  # noqa: E402
+import tls  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
 EXTRA_HEADERS = [
@@ -28,14 +32,40 @@ class Poster(unittest.TestCase):
         cls.addClassCleanup(cls.service.stop)
         cls.wine = harness.Wine("poster", display=False, proxy_port=cls.service.port)
         cls.addClassCleanup(cls.wine.close)  # also when the rest of setUpClass fails
+        # https: one nginx per certificate, each passing on to the stand-in
+        # what its own Basic check lets through; the test root is trusted in
+        # this prefix alone. A second stand-in redirects to a third, which
+        # must never hear from a poster.
+        cls.certs = tls.make_certs(cls.wine.folder("certs"))
+        tls.trust_root(cls.wine, cls.certs)
+        cls.tls = {}
+        for name in tls.SERVERS:
+            cls.tls[name] = tls.TlsService(cls.wine.folder("nginx-" + name), cls.certs[name], cls.service.port,
+                                           "alice", "s3cret")
+            cls.addClassCleanup(cls.tls[name].stop)
+        cls.squid = tls.Squid(cls.wine.folder("squid"))
+        cls.addClassCleanup(cls.squid.stop)
+        cls.elsewhere = StatusService()
+        cls.elsewhere.start()
+        cls.addClassCleanup(cls.elsewhere.stop)
+        cls.redirecting = StatusService("redirect")
+        cls.redirecting.location = "http://localhost:%d/statuses/update.json" % cls.elsewhere.port
+        cls.redirecting.start()
+        cls.addClassCleanup(cls.redirecting.stop)
 
     def setUp(self):
         self.service.set_mode("normal")
         self.before = len(self.service.requests())
 
-    def post(self, *texts, user="alice", password="s3cret", wait_ms=60000, timeout=90):
-        result = self.wine.run(harness.exe("post_driver.exe"), str(wait_ms), hexed(user), hexed(password),
-                               *[hexed(t) for t in texts], timeout=timeout)
+    def post(self, *texts, user="alice", password="s3cret", wait_ms=60000, timeout=90, service=None, proxy=True):
+        """Posts the texts; to the service address given, if any, and through
+        the stand-in as proxy, or no proxy (None), or the one given."""
+        env = {k: v for k, v in self.wine.env.items() if k != "http_proxy" or proxy is True}
+        if proxy not in (True, None):
+            env["http_proxy"] = proxy
+        args = (["--service", service] if service else []) + [str(wait_ms), hexed(user), hexed(password)]
+        result = harness.run_to_end(harness.command(harness.exe("post_driver.exe"), *args,
+                                                    *[hexed(t) for t in texts]), env, timeout)
         return result.returncode, result.stdout.decode(errors="replace").strip()
 
     def arrived(self, authenticated=True):
@@ -104,6 +134,40 @@ class Poster(unittest.TestCase):
         for r in requests:
             if r["authorization"]:
                 self.assertEqual((r["user"], r["password"]), ("", ""))
+
+    def test_a_service_address_of_the_settings_own(self):
+        path = "/statuses/update.json"
+        rows = (
+            ("https, the certificate trusted", self.tls["trusted"].url(path), None, "s3cret", self.service, 2),
+            ("https, a wrong password: nginx checks it", self.tls["trusted"].url(path), None, "wrong",
+             self.service, 0),
+            ("https, a root the system does not trust", self.tls["untrusted"].url(path), None, "s3cret",
+             self.service, 0),
+            ("https, a certificate for another name", self.tls["wrong-name"].url(path), None, "s3cret",
+             self.service, 0),
+            ("https through a real proxy, tunnelled", self.tls["trusted"].url(path), self.squid.proxy(), "s3cret",
+             self.service, 2),
+            ("plain http, a port and path of its own", "http://127.0.0.1:%d/own/update.json?via=settings"
+             % self.service.port, None, "s3cret", self.service, 2),
+            ("a redirect to another host is not followed", "http://127.0.0.1:%d%s" % (self.redirecting.port, path),
+             None, "s3cret", self.redirecting, 2),
+        )
+        for proves, address, proxy, password, named, arriving in rows:
+            with self.subTest(proves):
+                before = len(named.requests())
+                # Each mood tries afresh, whatever became of the one before.
+                self.assertAllEnded(self.post("one", "two", password=password, service=address, proxy=proxy), 2)
+                got = [r for r in named.requests()[before:] if r["authorization"]]
+                self.assertEqual(sorted(r["body"] for r in got), [b"status=one ", b"status=two "][:arriving])
+                target = urllib.parse.urlsplit(address)
+                for r in got:
+                    self.assertEqual((r["user"], r["password"]), ("alice", "s3cret"))
+                    self.assertEqual(r["uri"], target.path + ("?" + target.query if target.query else ""))
+                    self.assertIn(("Host", target.netloc), r["headers"])
+                self.assertEqual(self.elsewhere.requests(), [], "nothing ever reaches another host")
+        tunnel = "CONNECT localhost:%d " % self.tls["trusted"].port
+        self.assertTrue(harness.wait_until(lambda: any(tunnel in line for line in self.squid.access_log()), 10),
+                        self.squid.access_log())
 
     def test_two_posters_together_both_arrive(self):
         self.assertAllEnded(self.post("first", "second"), 2)
