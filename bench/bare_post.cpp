@@ -1,9 +1,11 @@
 // Baseline for the benchmarks: the program's status update with nothing
 // around it. A hidden window takes a mood notification from any sender and
 // starts one thread per mood that makes the identical request: same agent,
-// proxy setting, flags, headers, credentials and body.
+// proxy setting, flags, headers, credentials and body; over https to the
+// host, port and path given, with the flags the program adds for an address
+// of the settings' own.
 //
-//   bare_post USERNAME PASSWORD   prints "ready HWND", then runs until killed
+//   bare_post USERNAME PASSWORD [HOST PORT PATH]   prints "ready HWND", then runs until killed
 #include <windows.h>
 #include <wininet.h>
 
@@ -17,6 +19,10 @@ namespace {
 
 char g_username[256];  // set once by main before the window exists
 char g_password[256];
+const char* g_host = "twitter.com";
+INTERNET_PORT g_port = INTERNET_DEFAULT_HTTP_PORT;
+const char* g_path = "/statuses/update.json";
+DWORD g_flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES;
 
 const char kMoodPrefix[] = "PROFILE MOOD_TEXT ";
 const size_t kMoodPrefixLength = sizeof kMoodPrefix - 1;
@@ -30,12 +36,9 @@ const char kExtraHeaders[] =
 DWORD WINAPI post(LPVOID param) {
     char* text = static_cast<char*>(param);
     HINTERNET session = InternetOpenA("Moodshuttle", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    HINTERNET connection = InternetConnectA(session, "twitter.com", INTERNET_DEFAULT_HTTP_PORT, NULL, NULL,
-                                            INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET connection = InternetConnectA(session, g_host, g_port, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 0);
     const char* accept[] = {"*/*", NULL};
-    HINTERNET request =
-        HttpOpenRequestA(connection, "POST", "/statuses/update.json", NULL, NULL, accept,
-                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES, 0);
+    HINTERNET request = HttpOpenRequestA(connection, "POST", g_path, NULL, NULL, accept, g_flags, 0);
     InternetSetOptionA(request, INTERNET_OPTION_USERNAME, g_username, static_cast<DWORD>(strlen(g_username)));
     InternetSetOptionA(request, INTERNET_OPTION_PASSWORD, g_password, static_cast<DWORD>(strlen(g_password)));
     char body[kBodySize] = "status=";
@@ -79,9 +82,15 @@ LRESULT CALLBACK windowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        fputs("usage: bare_post USERNAME PASSWORD\n", stderr);
+    if (argc != 3 && argc != 6) {
+        fputs("usage: bare_post USERNAME PASSWORD [HOST PORT PATH]\n", stderr);
         return 2;
+    }
+    if (argc == 6) {
+        g_host = argv[3];
+        g_port = static_cast<INTERNET_PORT>(atoi(argv[4]));
+        g_path = argv[5];
+        g_flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     }
     snprintf(g_username, sizeof g_username, "%s", argv[1]);
     snprintf(g_password, sizeof g_password, "%s", argv[2]);

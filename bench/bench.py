@@ -4,7 +4,9 @@ table, the machine and the date, and `goals met: N of M` last.
 
 The programs run in one Wine prefix per build with the chat client stand-in;
 the status service is the rig's stand-in (latency, SendMessage) or nginx with
-auth_basic (burst, soak), reached as the HTTP proxy. The 32-bit build runs as
+auth_basic (burst, soak), reached as the HTTP proxy, and for the latency over
+https, nginx with TLS in front of the stand-in, reached straight at the
+address the settings name. The 32-bit build runs as
 the tests run it (rig/harness.py): under Wine's 32-bit loader, or in the WoW64
 mode where this kernel runs no 32-bit code. The baselines are in
 bench/: bare_post (the identical request, one thread per mood, started by
@@ -32,6 +34,7 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "rig"))
 import harness  # noqa: E402
+import tls  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
 NGINX = "/usr/sbin/nginx"
@@ -236,10 +239,10 @@ class Rig:
         client.expect(r"^ready ")
         return client
 
-    def program_linked(self, client):
-        """Starts the program and waits for the attach and PROTOCOL 5;
-        returns it and its link window."""
-        program = self.wine.start(self.program_path)
+    def program_linked(self, client, path=None):
+        """Starts the program (this copy of it, if given) and waits for the
+        attach and PROTOCOL 5; returns it and its link window."""
+        program = self.wine.start(path or self.program_path)
         program.linux_pid = linux_pid(program, "Moodshuttle.exe")
         _, m = client.expect(r"^discover \d+ (\w+)$", timeout=60)
         client.expect(r"^replied \d+ 0$")
@@ -297,12 +300,6 @@ class SlowService(StatusService):
                 for r in self.requests() if r["authorization"]]
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 NGINX_CONF = """daemon off;
 master_process on;
 worker_processes 1;
@@ -353,7 +350,7 @@ class Nginx:
         os.makedirs(os.path.join(folder, "tmp"))
         subprocess.run([HTPASSWD, "-b", "-c", "-m", os.path.join(folder, "htpasswd"), USERNAME, PASSWORD],
                        check=True, capture_output=True)
-        self.port, upstream = free_port(), free_port()
+        self.port, upstream = tls.free_port(), tls.free_port()
         with open(os.path.join(folder, "nginx.conf"), "w") as f:
             f.write(NGINX_CONF.format(dir=folder, port=self.port, upstream=upstream))
         self.log = os.path.join(folder, "moods.log")
@@ -421,7 +418,7 @@ def wait_for_moods(service, prefix, want, quiet=30, limit=900):
 
 # ---- benchmarks -----------------------------------------------------------
 
-def bench_latency(table, build, service, client, link, bare, n, details):
+def bench_latency(table, build, service, client, link, bare, n, details, how=""):
     """Mood sent to the authenticated request fully received, program and
     baseline in turn."""
     lat = ([], [])
@@ -435,9 +432,32 @@ def bench_latency(table, build, service, client, link, bare, n, details):
             continue
         lat[side].append(got[before]["time"] - sent)
         time.sleep(0.05)  # the answer goes out and the poster ends before the next mood
-    table.ratio(build, "mood to update received, median of %d" % n, median(lat[0]), median(lat[1]), "ms", 1.10)
-    table.ratio(build, "mood to update received, p99", p99(lat[0]), p99(lat[1]), "ms", None)
-    details.append("%s latency samples: program %d, baseline %d" % (build, len(lat[0]), len(lat[1])))
+    table.ratio(build, "mood to update received%s, median of %d" % (how, n), median(lat[0]), median(lat[1]), "ms",
+                1.10)
+    table.ratio(build, "mood to update received%s, p99" % how, p99(lat[0]), p99(lat[1]), "ms", None)
+    details.append("%s latency%s samples: program %d, baseline %d" % (build, how, len(lat[0]), len(lat[1])))
+
+
+def bench_latency_https(table, build, rig, service, n, details, keep):
+    """The same over https, straight to nginx with TLS in front of the
+    stand-in: the program at the address its settings name, the baseline
+    making the same request; the test root trusted in this prefix alone."""
+    certs = tls.make_certs(os.path.join(keep, "certs-" + build))
+    tls.trust_root(rig.wine, certs)
+    path = "/statuses/update.json"
+    with tls.TlsService(os.path.join(keep, "nginx-tls-" + build), certs["trusted"], service.port, USERNAME,
+                        PASSWORD) as front:
+        program_path = harness.install_program(rig.wine.folder("app-https"), harness.settings_text(
+            USERNAME, PASSWORD) + "service=%s\r\n" % front.url(path))
+        proxy = rig.wine.env.pop("http_proxy")
+        try:
+            client = rig.client()
+            program, link = rig.program_linked(client, program_path)
+            bare, bare_window = rig.helper("bare_post.exe", USERNAME, PASSWORD, "localhost", str(front.port), path)
+            bench_latency(table, build, service, client, link, bare_window, n, details, " over https")
+            rig.stop(program, client, bare)
+        finally:
+            rig.wine.env["http_proxy"] = proxy
 
 
 def bench_sendmessage(table, build, service, client, link, ret1, n, delay, details):
@@ -606,6 +626,9 @@ def bench_build(table, build, path, sizes, details, keep):
         size = os.path.getsize(harness.exe("Moodshuttle.exe"))
         table.plain(build, "size of the shipped executable", "%.1f KiB" % (size / 1024), "-", "<= 64 KiB",
                     size <= SHIPPED_LIMIT)
+        if not harness.RUNS_32BIT:
+            details.append("x86 not run: " + harness.NO_32BIT)
+            return
     service = SlowService()
     service.start()
     nginx = None
@@ -627,6 +650,8 @@ def bench_build(table, build, path, sizes, details, keep):
         for delay in (0.0, 2.0):
             bench_sendmessage(table, build, service, client, link, ret1_window, sizes["sendmessage"], delay, details)
         rig.stop(program, client, bare, ret1)
+        log("%s: latency over https, %d each" % (build, sizes["latency"]))
+        bench_latency_https(table, build, rig, service, sizes["latency"], details, keep)
         log("%s: starts, %d each" % (build, sizes["starts"]))
         bench_start(table, build, rig, sizes["starts"])
         log("%s: bursts of %d" % (build, sizes["burst"]))
