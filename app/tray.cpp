@@ -132,8 +132,8 @@ void showTrayMenu(HWND hWnd) {
     // Without this the menu would not close when the user clicks elsewhere.
     SetForegroundWindow(hWnd);
     TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y, 0, hWnd, NULL);
-    // Without a message after it, the next showing may appear and vanish at
-    // once: the menu's window must see its owner's queue move on.
+    // Windows asks for a harmless message after a notification icon's menu:
+    // without it, the next showing may appear and vanish at once.
     PostMessageA(hWnd, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }
