@@ -18,3 +18,7 @@ extern WCHAR g_settingsPath[MAX_PATH];
 
 // The hidden main window that owns the tray icon.
 extern HWND g_mainWindow;
+
+// Posted to the main window by each poster as it ends: wParam tells how the
+// update ended (a PostOutcome), lParam the answer's status code.
+const UINT WM_POSTOUTCOME = WM_APP + 2;

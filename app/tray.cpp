@@ -2,8 +2,10 @@
 
 #include <shellapi.h>
 
+#include "../poster/service.h"
 #include "../res/resource.h"
 #include "app.h"
+#include "balloon_rules.h"
 #include "message_filter.h"
 #include "option_dialog.h"
 
@@ -20,11 +22,38 @@ const UINT kTrayRetryMs = 1000;
 // the taskbar comes back after a restart, and our icon must then be added again.
 UINT g_taskbarCreated;
 
+// Whether the taskbar has our icon: a balloon needs it. Failures of updates
+// told and still to tell. Both main thread only.
+bool g_iconShown;
+FailureTelling g_telling;
+
 // The size older shells know; newer headers give a larger structure.
 const DWORD kTrayDataSize = NOTIFYICONDATAA_V3_SIZE;
 #ifndef _WIN64
 static_assert(NOTIFYICONDATAA_V3_SIZE == 504, "tray data size of the 32-bit shell");
 #endif
+
+NOTIFYICONDATAA iconData(UINT flags) {
+    NOTIFYICONDATAA data = {};
+    data.cbSize = kTrayDataSize;
+    data.hWnd = g_mainWindow;
+    data.uID = kTrayIconId;
+    data.uFlags = flags;
+    return data;
+}
+
+// Shows the failure waiting to be told as a balloon on the icon, once the
+// icon is there; until then, or if the taskbar does not take it, it waits.
+void tellWaitingFailure() {
+    if (!g_iconShown || g_telling.waiting == kPosted)
+        return;
+    NOTIFYICONDATAA data = iconData(NIF_INFO);
+    balloonText(data.szInfo, g_telling, g_service.host);
+    lstrcpynA(data.szInfoTitle, kProgramName, sizeof data.szInfoTitle);
+    data.dwInfoFlags = NIIF_WARNING;
+    if (Shell_NotifyIconA(NIM_MODIFY, &data))
+        markTold(g_telling);
+}
 
 LRESULT onCreate(HWND hWnd) {
     g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
@@ -36,13 +65,19 @@ LRESULT onCreate(HWND hWnd) {
 LRESULT onCommand(WPARAM wParam) {
     if (LOWORD(wParam) == IDM_EXIT)
         PostQuitMessage(0);
-    else if (LOWORD(wParam) == IDM_SETTING)
-        showOptionDialog();
+    else if (LOWORD(wParam) == IDM_SETTING && showOptionDialog() == IDOK)
+        forgetTold(g_telling);  // a refusal of the new account is news
     return 0;
 }
 
 LRESULT onTimer() {
     addTrayIcon();
+    return 0;
+}
+
+LRESULT onPostOutcome(WPARAM wParam, LPARAM lParam) {
+    noteOutcome(g_telling, static_cast<unsigned long>(wParam), static_cast<unsigned long>(lParam));
+    tellWaitingFailure();
     return 0;
 }
 
@@ -87,15 +122,13 @@ LRESULT CALLBACK mainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
         addTrayIcon();
     else if (message == WM_TRAYICON)
         return onTrayIcon(hWnd, wParam, lParam);
+    else if (message == WM_POSTOUTCOME)
+        return onPostOutcome(wParam, lParam);
     return DefWindowProcA(hWnd, message, wParam, lParam);
 }
 
 void addTrayIcon() {
-    NOTIFYICONDATAA data = {};
-    data.cbSize = kTrayDataSize;
-    data.hWnd = g_mainWindow;
-    data.uID = kTrayIconId;
-    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    NOTIFYICONDATAA data = iconData(NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.uCallbackMessage = WM_TRAYICON;
     data.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_MAIN));
     lstrcpynA(data.szTip, kProgramName, sizeof data.szTip);
@@ -104,17 +137,17 @@ void addTrayIcon() {
     // to Setting or Exit, so offer it again each second until it is taken. An
     // add that timed out may still have been done: then the icon answers a
     // modify, and adding it again would only fail.
-    if (Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data))
+    g_iconShown = Shell_NotifyIconA(NIM_ADD, &data) || Shell_NotifyIconA(NIM_MODIFY, &data);
+    if (g_iconShown) {
         KillTimer(g_mainWindow, kTrayRetryTimerId);
-    else
+        tellWaitingFailure();
+    } else {
         SetTimer(g_mainWindow, kTrayRetryTimerId, kTrayRetryMs, NULL);
+    }
 }
 
 void removeTrayIcon() {
-    NOTIFYICONDATAA data = {};
-    data.cbSize = kTrayDataSize;
-    data.hWnd = g_mainWindow;
-    data.uID = kTrayIconId;
+    NOTIFYICONDATAA data = iconData(0);
     Shell_NotifyIconA(NIM_DELETE, &data);
 }
 

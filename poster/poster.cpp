@@ -6,6 +6,7 @@
 #include "../app/app.h"
 #include "../app/credentials.h"
 #include "form_encode.h"
+#include "post_outcome.h"
 #include "service.h"
 
 namespace {
@@ -57,12 +58,21 @@ DWORD WINAPI postStatusThreadProc(LPVOID text) {
     std::size_t length = strlen(body);
     memcpy(body + length, " ", sizeof " ");
 
-    HttpSendRequestA(request, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(strlen(body)));
+    DWORD sendError = 0;
+    DWORD status = 0;
+    if (HttpSendRequestA(request, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(strlen(body)))) {
+        DWORD size = sizeof status;
+        HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL);
+    } else {
+        sendError = GetLastError();
+    }
     discardResponse(request);
 
     GlobalFree(text);
     InternetCloseHandle(request);
     InternetCloseHandle(connection);
     InternetCloseHandle(session);
+    // By value: nothing of this thread's outlives it.
+    PostMessageA(g_mainWindow, WM_POSTOUTCOME, postOutcome(sendError, status), static_cast<LPARAM>(status));
     return 0;
 }

@@ -1,0 +1,30 @@
+// What the user is told of updates that did not get through, and when: no
+// Win32 here, so this also builds natively for tests.
+#pragma once
+#include <cstddef>
+
+#include "../poster/post_outcome.h"
+
+// Failures told and the one still to tell; the main window's alone.
+struct FailureTelling {
+    unsigned told;                // a bit per kind told since an update last got through
+    PostOutcome waiting;          // a failure not told yet; kPosted when none
+    unsigned long waitingStatus;  // its status code, for an other answer
+};
+
+// Takes how one update ended. One that got through forgets every failure,
+// told or waiting: nothing is told while updates get through. A failure of
+// a kind not told since then waits to be told, in place of any other that
+// waits. Outcomes that are no kind of ours are ignored.
+void noteOutcome(FailureTelling& telling, unsigned long outcome, unsigned long status);
+
+// Marks the waiting failure told, once it has been shown.
+void markTold(FailureTelling& telling);
+
+// Lets every kind be told again, as after the account was changed.
+void forgetTold(FailureTelling& telling);
+
+// The balloon's text for the waiting failure, naming the host posted to; ""
+// when none waits. The shell takes at most this much, terminator included.
+constexpr std::size_t kBalloonTextSize = 256;
+void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host);
