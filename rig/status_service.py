@@ -20,6 +20,7 @@ but "refuse" and "hang". The mode picks the answer to authenticated requests:
   length-large       Content-Length: 10000000, 1000 bytes, close
   close-mid-body     Content-Length: 1000, 10 bytes, close
   redirect           307 to the address in .location
+  unauthorized       401 with the challenge, as for a wrong password
 
 and for every connection, whatever the credentials:
 
@@ -56,7 +57,7 @@ _BROKEN = {
     "length-large": ("10000000", b"x" * 1000),
     "close-mid-body": ("1000", b'{"id":1,"t'),
 }
-MODES = ("normal", "status500", "empty", "refuse", "hang", "redirect") + tuple(_BROKEN)
+MODES = ("normal", "status500", "empty", "refuse", "hang", "redirect", "unauthorized") + tuple(_BROKEN)
 
 _HEAD_END = re.compile(rb"\r?\n\r?\n")
 _MAX_HEAD = 65536
@@ -286,7 +287,7 @@ class StatusService:
             answered = "hang"
         elif bad:
             answered, keep = "400", False
-        elif authorization is None:
+        elif authorization is None or mode == "unauthorized":
             answered = "401"
         elif mode in _BROKEN:
             answered, keep = mode, False

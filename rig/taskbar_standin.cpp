@@ -13,7 +13,10 @@
 // "request MS add|modify|delete|other HWND ID OUTCOME", where MS counts from
 // the start and OUTCOME is added, refused, late, present (an add of an icon
 // already there), modified, deleted or absent (no such icon); "other" is
-// answered TRUE. Runs until killed.
+// answered TRUE. A request that carries a balloon (NIF_INFO) is followed by
+// "balloon MS HWND ID FLAGS INFOFLAGS TITLE TEXT": the request's NIF_ flags,
+// the balloon's NIIF_ flags, and its title and text as hex of their UTF-8.
+// Runs until killed.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -34,6 +37,44 @@ struct IconRequest {  // how the request data begins
     DWORD window;
     DWORD id;
 };
+
+// The whole request as Wine's shell sends it, up to the balloon's fields;
+// the icon's bitmap follows.
+struct WineIconRequest {
+    IconRequest icon;
+    UINT flags;
+    UINT callbackMessage;
+    WCHAR tip[128];
+    DWORD state;
+    DWORD stateMask;
+    WCHAR info[256];
+    UINT timeout;
+    WCHAR infoTitle[64];
+    DWORD infoFlags;
+};
+
+void printHex(const WCHAR* text, int count) {
+    char utf8[1024];
+    int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(wcsnlen(text, count)), utf8, sizeof utf8, NULL, NULL);
+    printf(" ");
+    for (int i = 0; i < size; ++i)
+        printf("%02x", static_cast<unsigned char>(utf8[i]));
+}
+
+void printBalloon(const COPYDATASTRUCT& data) {
+    WineIconRequest request;
+    if (data.cbData < sizeof request)
+        return;
+    memcpy(&request, data.lpData, sizeof request);
+    if (!(request.flags & NIF_INFO))
+        return;
+    printf("balloon %lu %lx %lu %x %lx", GetTickCount() - g_start, request.icon.window, request.icon.id,
+           request.flags, request.infoFlags);
+    printHex(request.infoTitle, 64);
+    printHex(request.info, 256);
+    printf("\n");
+    fflush(stdout);
+}
 
 BOOL answer(const char* command, const IconRequest& icon, const char* outcome, BOOL result) {
     printf("request %lu %s %lx %lu %s\n", GetTickCount() - g_start, command, icon.window, icon.id, outcome);
@@ -77,7 +118,9 @@ LRESULT CALLBACK taskbarProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
             return FALSE;
         IconRequest icon;
         memcpy(&icon, data->lpData, sizeof icon);
-        return onIconRequest(data->dwData, icon);
+        BOOL result = onIconRequest(data->dwData, icon);
+        printBalloon(*data);
+        return result;
     }
     return DefWindowProcA(hWnd, message, wParam, lParam);
 }

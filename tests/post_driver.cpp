@@ -2,7 +2,8 @@
 // texts come hex-encoded on the command line (so any byte can be given), one
 // poster thread per text, all started at once, to the service address given
 // first, if any. Unlike the program, it waits for them, and reports whether
-// every one ended.
+// every one ended and how each post ended, as the main window would be told:
+// "outcome KIND STATUS", in the order the posters finished.
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../app/app.h"
 #include "../app/credentials.h"
 #include "../poster/poster.h"
 #include "../poster/service.h"
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     DWORD waitMs = strtoul(argv[1], NULL, 10);
+    // Stands in for the main window, which each poster tells how it ended.
+    g_mainWindow = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     initCredentials();
     storeCredentials(fromHex(argv[2]).c_str(), fromHex(argv[3]).c_str());
     std::vector<HANDLE> posters;
@@ -51,6 +55,10 @@ int main(int argc, char** argv) {
     int ended = 0;
     for (HANDLE h : posters)
         ended += WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+    const char* const kinds[] = {"posted", "account", "identity", "unreached", "other"};
+    MSG msg;
+    while (PeekMessageA(&msg, g_mainWindow, WM_POSTOUTCOME, WM_POSTOUTCOME, PM_REMOVE))
+        printf("outcome %s %lu\n", msg.wParam < 5 ? kinds[msg.wParam] : "?", static_cast<unsigned long>(msg.lParam));
     printf("ended %d of %d\n", ended, static_cast<int>(posters.size()));
     fflush(stdout);
     return result == WAIT_TIMEOUT ? 3 : 0;

@@ -59,14 +59,18 @@ class Poster(unittest.TestCase):
 
     def post(self, *texts, user="alice", password="s3cret", wait_ms=60000, timeout=90, service=None, proxy=True):
         """Posts the texts; to the service address given, if any, and through
-        the stand-in as proxy, or no proxy (None), or the one given."""
+        the stand-in as proxy, or no proxy (None), or the one given. Returns
+        the exit code and the last line; self.told gets how each post ended,
+        as the main window would be told ("KIND STATUS"), sorted."""
         env = {k: v for k, v in self.wine.env.items() if k != "http_proxy" or proxy is True}
         if proxy not in (True, None):
             env["http_proxy"] = proxy
         args = (["--service", service] if service else []) + [str(wait_ms), hexed(user), hexed(password)]
         result = harness.run_to_end(harness.command(harness.exe("post_driver.exe"), *args,
                                                     *[hexed(t) for t in texts]), env, timeout)
-        return result.returncode, result.stdout.decode(errors="replace").strip()
+        lines = result.stdout.decode(errors="replace").strip().splitlines()
+        self.told = sorted(line.split(" ", 1)[1] for line in lines if line.startswith("outcome "))
+        return result.returncode, lines[-1] if lines else ""
 
     def arrived(self, authenticated=True):
         requests = self.service.requests()[self.before:]
@@ -137,26 +141,29 @@ class Poster(unittest.TestCase):
 
     def test_a_service_address_of_the_settings_own(self):
         path = "/statuses/update.json"
+        # The last column: how each post ended, as the main window is told.
         rows = (
-            ("https, the certificate trusted", self.tls["trusted"].url(path), None, "s3cret", self.service, 2),
+            ("https, the certificate trusted", self.tls["trusted"].url(path), None, "s3cret", self.service, 2,
+             "posted 200"),
             ("https, a wrong password: nginx checks it", self.tls["trusted"].url(path), None, "wrong",
-             self.service, 0),
+             self.service, 0, "account 401"),
             ("https, a root the system does not trust", self.tls["untrusted"].url(path), None, "s3cret",
-             self.service, 0),
+             self.service, 0, "identity 0"),
             ("https, a certificate for another name", self.tls["wrong-name"].url(path), None, "s3cret",
-             self.service, 0),
+             self.service, 0, "identity 0"),
             ("https through a real proxy, tunnelled", self.tls["trusted"].url(path), self.squid.proxy(), "s3cret",
-             self.service, 2),
+             self.service, 2, "posted 200"),
             ("plain http, a port and path of its own", "http://127.0.0.1:%d/own/update.json?via=settings"
-             % self.service.port, None, "s3cret", self.service, 2),
+             % self.service.port, None, "s3cret", self.service, 2, "posted 200"),
             ("a redirect to another host is not followed", "http://127.0.0.1:%d%s" % (self.redirecting.port, path),
-             None, "s3cret", self.redirecting, 2),
+             None, "s3cret", self.redirecting, 2, "other 307"),
         )
-        for proves, address, proxy, password, named, arriving in rows:
+        for proves, address, proxy, password, named, arriving, told in rows:
             with self.subTest(proves):
                 before = len(named.requests())
                 # Each mood tries afresh, whatever became of the one before.
                 self.assertAllEnded(self.post("one", "two", password=password, service=address, proxy=proxy), 2)
+                self.assertEqual(self.told, [told] * 2)
                 got = [r for r in named.requests()[before:] if r["authorization"]]
                 self.assertEqual(sorted(r["body"] for r in got), [b"status=one ", b"status=two "][:arriving])
                 target = urllib.parse.urlsplit(address)
@@ -181,6 +188,8 @@ class Poster(unittest.TestCase):
                 self.service.set_mode(mode)
                 self.before = len(self.service.requests())
                 self.assertAllEnded(self.post("odd %s" % mode, "again"), 2)
+                told = {"status500": "other 500", "refuse": "unreached 0"}.get(mode, "posted 200")
+                self.assertEqual(self.told, [told] * 2, "a 2xx answer is posted, whatever its body")
                 if mode != "refuse":
                     self.assertEqual(len(self.arrived()), 2)
 

@@ -4,14 +4,17 @@ import time
 import unittest
 
 from desktopcase import DesktopCase, ICON_ID, ICON_SPOT, IDCANCEL, TASKBAR_TOP, WM_CLOSE
+from linkcase import LinkCase
 
 import harness
+import tls
 
 WM_TRAYICON = "0x8001"
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
 WM_RBUTTONDOWN, WM_RBUTTONUP = 0x204, 0x205
 WM_NULL, WM_COPYDATA, MSGFLT_ALLOW = 0, 0x4A, 1
 TRACED = "user32.ChangeWindowMessageFilterEx;user32.PostMessageA;user32.TrackPopupMenu"
+NIF_INFO, NIIF_WARNING = 0x10, 0x2
 
 
 class Tray(DesktopCase):
@@ -161,6 +164,18 @@ class Tray(DesktopCase):
         self.assertEqual(self.program.wait(), 0)
         self.assertTrue(self.wait_icon(False), "the icon is gone")
 
+    def test_a_mood_not_posted_is_told_in_a_balloon_over_the_icon(self):
+        self.service.set_mode("unauthorized")
+        self.addCleanup(self.service.set_mode, "normal")
+        client = self.start_client()
+        client.expect(r"^command ")  # attached: PROTOCOL 5
+        client.send("mood refused")
+        balloon = self.visible("tooltips_class32", "-")
+        self.assertIsNotNone(balloon, "the taskbar shows a balloon")
+        left, top, right, bottom = self.info(balloon)["rect"]
+        self.assertTrue(right > ICON_SPOT[0] - 200 and bottom <= TASKBAR_TOP + 10, "over the icon")
+        self.save_screenshot("balloon.png", "%dx%d+%d+%d" % (1024 - left + 4, 768 - top + 4, left - 4, top - 4))
+
     def test_the_icon_comes_back_with_the_taskbar(self):
         self.assertEqual(self.probe("untray", self.main, ICON_ID)[0], 0)
         self.assertTrue(self.wait_icon(False), "the icon was taken away")
@@ -170,6 +185,77 @@ class Tray(DesktopCase):
         # The same icon as before: its menu still opens from it.
         self.open_menu()
         self.close_menu()
+
+
+class Balloons(LinkCase):
+    """Updates that do not get through, told in a balloon on the icon, read
+    where the shell hands it to the taskbar: the taskbar stand-in."""
+
+    def balloons(self, taskbar):
+        """The balloons handed to the taskbar so far, as (line index, text)."""
+        found = []
+        for i, line in enumerate(list(taskbar.stdout)):
+            if line.startswith("balloon "):
+                _, _, _, icon, flags, info_flags, title, text = line.split(" ")
+                self.assertEqual((icon, int(flags, 16), int(info_flags, 16), bytes.fromhex(title)),
+                                 (ICON_ID, NIF_INFO, NIIF_WARNING, b"Moodshuttle"), "the tip is left alone")
+                found.append((i, bytes.fromhex(text).decode()))
+        return found
+
+    def test_each_kind_of_failure_is_told_once_until_a_post_gets_through(self):
+        https = tls.TlsService(self.wine.folder("nginx"), tls.make_certs(self.wine.folder("certs"))["untrusted"],
+                               self.service.port, "alice", "s3cret")
+        self.addCleanup(https.stop)
+        # Steps: the service's mode, moods sent, balloons that follow.
+        rows = (
+            ("a refused account: once, and again after a post got through", (), None,
+             [("normal", 1, 0), ("unauthorized", 1, 1), ("unauthorized", 1, 0), ("normal", 1, 0),
+              ("unauthorized", 1, 1)], ["twitter.com refused the account", "Setting in this icon's menu"]),
+            ("a burst of 50 against a service that cannot be reached", (), None, [("refuse", 50, 1)],
+             ["could not reach twitter.com"]),
+            ("any other answer, with its code", (), None, [("status500", 1, 1)], ["twitter.com answered with status 500"]),
+            ("a certificate from a root not trusted", (), https.url("/statuses/update.json"), [("normal", 1, 1)],
+             ["talking to localhost", "Nothing was sent"]),
+            ("a failure before the taskbar took the icon waits for it", ("--refuse", "6"), None, [("refuse", 1, 1)],
+             ["could not reach twitter.com"]),
+        )
+        for proves, refusals, address, steps, words in rows:
+            self.stop_started()
+            with self.subTest(proves):
+                taskbar = self.wine.start(harness.exe("taskbar_standin.exe"), *refusals)
+                self.started.append(taskbar)
+                taskbar.expect(r"^ready ")
+                client = self.start_client("--attach", "0")
+                path = address and harness.install_program(self.wine.folder("https"), harness.settings_text(
+                    "alice", "s3cret") + "service=%s\r\n" % address)
+                program = self.wine.start(path or self.program, proxy=not address)
+                self.started.append(program)
+                self.attach(client)
+                if not refusals:
+                    taskbar.expect(r"^request \d+ add \w+ 1001 added$")
+                told = 0
+                for mode, moods, balloons in steps:
+                    self.service.set_mode(mode)
+                    connections, arrived = self.service.connections(), len(self.service.requests())
+                    for i in range(moods):
+                        client.send("mood %s %d" % (mode, i))
+                    harness.wait_until(lambda: self.service.connections() >= connections + moods if mode == "refuse"
+                                       else len(self.service.requests()) > arrived or address, 20)
+                    if refusals:
+                        self.assertFalse([1 for line in taskbar.stdout if line.endswith(" added")],
+                                         "the mood failed before the icon was taken")
+                    told += balloons
+                    harness.wait_until(lambda: len(self.balloons(taskbar)) >= told, 20)
+                    self.settle()
+                    self.assertEqual(len(self.balloons(taskbar)), told, (mode, moods))
+                self.service.set_mode("normal")
+                taken = [i for i, line in enumerate(taskbar.stdout) if line.endswith(" added")]
+                for index, text in self.balloons(taskbar):
+                    self.assertGreater(index, taken[0], "no balloon before the icon is there")
+                    for word in words:
+                        self.assertIn(word, text)
+                if address:
+                    self.assertEqual(self.posts()[self.posts_before:], [], "nothing got through")
 
 
 if __name__ == "__main__":
