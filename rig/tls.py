@@ -2,15 +2,21 @@
 TLS in front of the status service stand-in, and squid as a real HTTP proxy
 that tunnels HTTPS with CONNECT.
 
-The certificates are EC P-256, valid from a day ago to 30 days ahead, made
-by openssl in a folder of the caller's. "trusted" chains to the test root,
-which a test puts into its own Wine prefix only (trust_root), never into the
-machine's trust store; "untrusted" has the right names under another root;
-"wrong-name" has the test root but names only other.example. Wine matches
-the host name against the DNS names of a certificate only, never against its
-IP addresses, so a client is pointed at "localhost", not 127.0.0.1 (url()).
-Wine's WinINet checks no revocation, so the certificates name no CRL or OCSP
-responder.
+The certificates are RSA 2048 with SHA-256, valid from a day ago to 30 days
+ahead, made by openssl in a folder of the caller's. "trusted" chains to the
+test root, which a test puts into its own Wine prefix only (trust_root),
+never into the machine's trust store; "untrusted" has the right names under
+another root; "wrong-name" has the test root but names only other.example.
+Wine matches the host name against the DNS names of a certificate only, never
+against its IP addresses, so a client is pointed at "localhost", not
+127.0.0.1 (url()). Wine's WinINet checks no revocation, so the certificates
+name no CRL or OCSP responder.
+
+Why RSA, not ECDSA: Wine 8's crypt32 joins an ECDSA signature's r and s as
+decoded for the check, so a correct signature with either under 32 bytes
+(about one P-256 signature in 128) is judged bad, and about one fresh set in
+60 had a trusted chain Wine would not trust. An RSA signature is always as
+long as the modulus, whatever the draw.
 
 nginx checks the Basic credentials itself and passes authenticated requests
 on, whole, to an upstream port (the status service stand-in), so the
@@ -88,7 +94,7 @@ def _issue(folder, name, extensions, names, issuer):
     key, cert, request, conf = (os.path.join(folder, name + ext) for ext in (".key", ".pem", ".csr", ".cnf"))
     with open(conf, "w") as f:
         f.write(_CA_CONF.format(dir=folder, names=names))
-    _openssl("genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256", "-out", key)
+    _openssl("genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048", "-out", key)
     _openssl("req", "-new", "-key", key, "-subj", "/CN=Moodshuttle test " + name, "-out", request)
     # openssl ca, since x509 and req cannot start the validity in the past.
     now = datetime.datetime.now(datetime.timezone.utc)
