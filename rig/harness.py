@@ -122,8 +122,8 @@ def wine_command(loader, *args):
 
 def command(program, *args):
     """The command line that runs a Windows program. A 32-bit one goes
-    straight to the 32-bit loader where there is one: handed over by Wine64
-    instead, it could not be started from a path longer than 260 bytes."""
+    straight to the 32-bit loader: handed over by Wine64 instead, it could
+    not be started from a path longer than 260 bytes."""
     return wine_command(WINE32 if is_32bit(program) else WINE, program, *args)
 
 
@@ -140,8 +140,9 @@ def wait_until(condition, timeout=10, step=0.2):
 
 def wine_env(prefix, **extra):
     """The environment for Wine programs of one prefix: no proxy, no display
-    and no debug output unless asked for, and one UTF-8 locale whatever the caller's (Wine needs a UTF-8 one to reach
-    folders named outside ASCII; its ANSI code page is then 1252)."""
+    and no debug output unless asked for, and one UTF-8 locale whatever the
+    caller's (Wine needs a UTF-8 one to reach folders named outside ASCII;
+    its ANSI code page is then 1252)."""
     env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8")
     for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY", "WINEDLLPATH", "LANGUAGE"):
