@@ -88,7 +88,8 @@ def ran_32bit(loaders):
     if len(counts) == 1:
         (loader, n), = counts.items()
         return "%s, in each of its %d Wine prefixes" % (loader_way(loader), n)
-    return "; ".join("%s, in %d Wine prefixes" % (loader_way(loader), n) for loader, n in counts.most_common())
+    return "; ".join("%s, in %d Wine prefix%s" % (loader_way(loader), n, "es" if n > 1 else "")
+                     for loader, n in counts.most_common())
 
 # Wine escapes the debug string it prints; these undo what our lines can hold.
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
