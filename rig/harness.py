@@ -87,7 +87,7 @@ def ran_32bit(loaders):
     counts = collections.Counter(loaders)
     if len(counts) == 1:
         (loader, n), = counts.items()
-        return "%s, in each of its %d Wine prefixes" % (loader_way(loader), n)
+        return "%s, in %s" % (loader_way(loader), "each of its %d Wine prefixes" % n if n > 1 else "its one Wine prefix")
     return "; ".join("%s, in %d Wine prefix%s" % (loader_way(loader), n, "es" if n > 1 else "")
                      for loader, n in counts.most_common())
 
