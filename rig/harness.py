@@ -1,7 +1,7 @@
 """Runs Windows programs of a build under Wine64, for the system tests, the
-demo and the benchmarks. A 32-bit build runs under Wine's own 32-bit loader
-where scripts/setup installed it, and otherwise in Wine's WoW64 mode, on the
-32-bit Windows-side DLLs that scripts/setup unpacks into build/wow64.
+demo and the benchmarks. A 32-bit build runs under Wine's own 32-bit loader,
+natively or through QEMU's emulator, whichever way this machine runs i386
+programs (i386_way.py); where it runs none, its cases are skipped.
 
 Every user gets a Wine prefix of its own, made from a template prefix by hard
 links (a new prefix takes seconds to boot, a linked copy none), its own
@@ -15,6 +15,7 @@ inherit that program's output. So they are started first, with no pipes of
 ours, and programs run to completion write their output to files, so that
 only the program's own end is waited for."""
 
+import collections
 import ctypes
 import fcntl
 import os
@@ -28,9 +29,11 @@ import threading
 import time
 import unittest
 
+import i386_way
+
 # Where Debian's packages put them; nothing here relies on PATH.
 WINE = "/usr/lib/wine/wine64"
-WINE32 = "/usr/lib/wine/wine"  # Wine's own 32-bit loader, where wine32:i386 is installed
+WINE32 = "/usr/lib/wine/wine"  # Wine's own 32-bit loader (wine32:i386)
 WINESERVER = "/usr/lib/wine/wineserver"
 SETARCH = "/usr/bin/setarch"
 XVFB = "/usr/bin/Xvfb"
@@ -47,30 +50,46 @@ REG = r"C:\windows\system32\reg.exe"
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64")))
-# Wine's DLL folders with the 32-bit Windows side added (scripts/setup), there
-# only where the 32-bit build runs in the WoW64 mode.
-WOW64_DLLS = os.path.join(ROOT, "build", "wow64", "wine")
-WOW64 = os.path.isdir(WOW64_DLLS)
+# The i386 program that tells how this machine runs 32-bit code (scripts/setup).
+PROBE_32BIT = os.path.join(ROOT, "build", "runs-i386")
+NO_32BIT = ("platform fault, 32-bit build only: this machine runs no 32-bit x86 code: %s; the 32-bit build is "
+            "built and checked, not run")
+_way_32bit = []
 
 
-def _wow64_runs_32bit():
-    """What scripts/setup found: whether this kernel gives the WoW64 mode the
-    32-bit code segment it runs 32-bit code in."""
-    try:
-        with open(os.path.join(ROOT, "build", "wow64", "runs-32bit")) as f:
-            return f.read().split()[-1:] == ["yes"]
-    except OSError:
-        return False
+def way_32bit():
+    """How this machine runs 32-bit x86 programs, asked once per process:
+    ("native", probe), ("emulator", the emulator's path) or ("none", why)."""
+    if not _way_32bit:
+        os.makedirs(os.path.dirname(PROBE_32BIT), exist_ok=True)
+        i386_way.write_probe(PROBE_32BIT)
+        _way_32bit.append(i386_way.run_probe(PROBE_32BIT))
+    return _way_32bit[0]
 
 
-RUNS_32BIT = not WOW64 or _wow64_runs_32bit()
-NO_32BIT = ("platform fault, 32-bit build only: this kernel runs no 32-bit x86 code at all, its IA-32 emulation "
-            "being off, so not even Wine's WoW64 mode can run the 32-bit build (every 32-bit program faults at "
-            "its first instruction); it is built and checked, not run")
-WAY_32BIT = ("nowhere: this kernel runs no 32-bit x86 code at all (IA-32 emulation off), not even in Wine's "
-             "WoW64 mode" if not RUNS_32BIT else
-             "in Wine's WoW64 mode, on the 32-bit DLLs in build/wow64 (this kernel runs no 32-bit code, "
-             "or MOODSHUTTLE_32BIT=wow64)" if WOW64 else "under Wine's own 32-bit loader (wine32:i386)")
+def loader_way(loader):
+    """In words, how a 32-bit build ran whose Wine loader the kernel ran as
+    the program `loader` (its /proc/PID/exe)."""
+    if loader == os.path.realpath(WINE32):
+        return "natively, under Wine's own 32-bit loader (wine32:i386)"
+    return "through the emulator %s, under Wine's own 32-bit loader (wine32:i386)" % i386_way.emulator_name(loader)
+
+
+# The program each prefix of a 32-bit build ran its Wine loader as, one line a
+# prefix, in the build's wine folder: what scripts/test reports.
+LOADERS_SEEN = "loaders-seen"
+loaders_seen = []
+
+
+def ran_32bit(loaders):
+    """In words, how the 32-bit build ran in prefixes whose loaders ran as
+    these programs."""
+    counts = collections.Counter(loaders)
+    if len(counts) == 1:
+        (loader, n), = counts.items()
+        return "%s, in %s" % (loader_way(loader), "each of its %d Wine prefixes" % n if n > 1 else "its one Wine prefix")
+    return "; ".join("%s, in %d Wine prefix%s" % (loader_way(loader), n, "es" if n > 1 else "")
+                     for loader, n in counts.most_common())
 
 # Wine escapes the debug string it prints; these undo what our lines can hold.
 DEBUG_LINE = re.compile(r'OutputDebugStringA "(.*)"\s*$')
@@ -104,9 +123,9 @@ def wine_command(loader, *args):
 
 def command(program, *args):
     """The command line that runs a Windows program. A 32-bit one goes
-    straight to the 32-bit loader where there is one: handed over by Wine64
-    instead, it could not be started from a path longer than 260 bytes."""
-    return wine_command(WINE32 if not WOW64 and is_32bit(program) else WINE, program, *args)
+    straight to the 32-bit loader: handed over by Wine64 instead, it could
+    not be started from a path longer than 260 bytes."""
+    return wine_command(WINE32 if is_32bit(program) else WINE, program, *args)
 
 
 def wait_until(condition, timeout=10, step=0.2):
@@ -122,15 +141,13 @@ def wait_until(condition, timeout=10, step=0.2):
 
 def wine_env(prefix, **extra):
     """The environment for Wine programs of one prefix: no proxy, no display
-    and no debug output unless asked for, the 32-bit DLLs where they are, and
-    one UTF-8 locale whatever the caller's (Wine needs a UTF-8 one to reach
-    folders named outside ASCII; its ANSI code page is then 1252)."""
+    and no debug output unless asked for, and one UTF-8 locale whatever the
+    caller's (Wine needs a UTF-8 one to reach folders named outside ASCII;
+    its ANSI code page is then 1252)."""
     env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
     env.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8")
     for key in ("http_proxy", "https_proxy", "no_proxy", "HTTP_PROXY", "DISPLAY", "WINEDLLPATH", "LANGUAGE"):
         env.pop(key, None)
-    if WOW64:
-        env["WINEDLLPATH"] = WOW64_DLLS
     env.update(extra)
     return env
 
@@ -215,19 +232,18 @@ DESKTOP_SETTINGS = PLAIN_SETTINGS + [(r"HKCU\Software\Wine\Explorer", "Desktop",
 
 def _template_prefix(desktop):
     """The template for prefixes with a desktop or without, made once per
-    build folder (again when the 32-bit DLLs it was made with change)."""
+    build folder."""
     root = os.path.join(BUILD, "wine")
     os.makedirs(root, exist_ok=True)
     template = os.path.join(root, "template-desktop" if desktop else "template")
     with open(os.path.join(root, "template.lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         done = os.path.join(template, ".done")
-        made_for = WOW64_DLLS if WOW64 else "loader"
+        made_for = "loader"  # one made for an earlier way of running 32-bit programs is made anew
         if read_text(done) != made_for:
             shutil.rmtree(template, ignore_errors=True)
             env = wine_env(template)
             try:
-                # With the 32-bit DLLs in reach, this also fills the prefix's syswow64.
                 run_checked(wine_command(WINE, WINEBOOT, "--init"), env, 300)
                 for key, name, kind, value in DESKTOP_SETTINGS if desktop else PLAIN_SETTINGS:
                     run_checked(wine_command(WINE, REG, "add", key, "/v", name, "/t", kind, "/d", value, "/f"), env, 120)
@@ -357,8 +373,8 @@ class Wine:
     """One prefix with its wineserver (and a display, when asked for)."""
 
     def __init__(self, name, display=True, proxy_port=None, desktop=False):
-        if not RUNS_32BIT and build_is_32bit():
-            raise unittest.SkipTest(NO_32BIT)
+        if build_is_32bit() and way_32bit()[0] == "none":
+            raise unittest.SkipTest(NO_32BIT % way_32bit()[1])
         self.prefix = new_prefix(name, desktop)
         self.xvfb = None
         self.processes = []
@@ -401,9 +417,20 @@ class Wine:
                                "processes:\n%s\nthe kernel's reports of ended programs:\n%s"
                                % (state, self.keeper_errors.read()[-3000:], prefix_processes(self.prefix),
                                   kernel_reports()))
+        if build_is_32bit():
+            self._record_loader()
         if desktop and self.probe("find", "Shell_TrayWnd", "-", "30000")[0] != 0:
             raise RuntimeError("the desktop's taskbar did not come within 30 s; the prefix's processes:\n%s"
                                % prefix_processes(self.prefix))
+
+    def _record_loader(self):
+        """Notes the program the kernel runs the keeper's Wine loader as: the
+        loader itself, or an emulator. Each prefix checks, so a report can say
+        how every one ran, whatever changed on the machine meanwhile."""
+        loader = os.readlink("/proc/%d/exe" % self.keeper.pid)
+        loaders_seen.append(loader)
+        with open(os.path.join(BUILD, "wine", LOADERS_SEEN), "a") as f:
+            f.write(loader + "\n")
 
     def _keeping(self):
         self.keeper_output.seek(0)
@@ -517,36 +544,6 @@ class Wine:
 def build_is_32bit():
     """Whether the build under test is the 32-bit one."""
     return is_32bit(exe("Moodshuttle.exe"))
-
-
-_drawing_fault = {}
-
-
-def drawing_fault(wine):
-    """None when a program of this build can draw in its own windows and put
-    text into its own edit boxes under this Wine; otherwise why not, for a
-    skip message. Only the 32-bit build is ever checked: the 64-bit build must
-    simply work."""
-    if not build_is_32bit():
-        return None
-    if "fault" not in _drawing_fault:
-        r = wine.run(exe("edit_text_check.exe"), timeout=120)
-        _drawing_fault["fault"] = None if r.returncode == 0 else (
-            "platform fault, 32-bit build only: this Wine's WoW64 mode gives 32-bit code no usable device "
-            "context, so the program cannot draw its icon, menu items or dialog texts, and text put into "
-            "an edit box crashes it (tests/system/edit_text_check.cpp ended with %d)" % r.returncode)
-    return _drawing_fault["fault"]
-
-
-def long_path_fault():
-    """None when a program of this build can be started from a path longer
-    than 260 bytes under this Wine; otherwise why not, for a skip message.
-    Wine64 mangles such a path when it hands a 32-bit program over, and in
-    the WoW64 mode there is no 32-bit loader to start it directly."""
-    if WOW64 and build_is_32bit():
-        return ("platform fault, 32-bit build in the WoW64 mode only: it cannot start a 32-bit program from a "
-                "path longer than 260 bytes (CreateProcess reports the file as not found)")
-    return None
 
 
 def run_all(steps):

@@ -43,7 +43,8 @@ def main(moods):
         wine = harness.Wine("demo", proxy_port=service.port, desktop=True)
         path = harness.install_program(wine.folder("app"), harness.settings_text("demo", "demo-password"))
         print("status service stand-in on 127.0.0.1:%d (the program's proxy)" % service.port)
-        print("program: %s, %s" % (harness.exe("Moodshuttle.exe"), "the shipped 32-bit build, " + harness.WAY_32BIT
+        print("program: %s, %s" % (harness.exe("Moodshuttle.exe"), "the shipped 32-bit build, run "
+                                   + harness.loader_way(harness.loaders_seen[-1])
                                    if harness.build_is_32bit() else "the 64-bit build"))
         client = wine.start(harness.exe("skype_standin.exe"), "--attach", "0", stdin=True)
         client.expect(r"^ready ")

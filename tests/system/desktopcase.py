@@ -169,13 +169,6 @@ class DesktopCase(unittest.TestCase):
         pixels = data[m.end():]
         return width, [pixels[y * width * 3:(y + 1) * width * 3] for y in range(height)]
 
-    def need_drawing(self):
-        """Skips a case that needs the program to draw, or to hold text in an
-        edit box, on a build this Wine cannot do that for."""
-        fault = harness.drawing_fault(self.wine)
-        if fault:
-            self.skipTest(fault)
-
     def icon_drawn(self):
         """Whether anything is drawn where the notification area's icon goes."""
         _, rows = self.screen()
@@ -187,11 +180,11 @@ class DesktopCase(unittest.TestCase):
 
     def icon_is(self, shown):
         """Whether our icon is there (or wholly gone): the shell's list says
-        so and, where this build can draw, so do the pixels."""
+        so, and so do the pixels."""
         main = self.main_window(wait_ms=0)
         if (bool(main) and self.probe("hasicon", main, ICON_ID)[0] == 0) != shown:
             return False
-        return harness.drawing_fault(self.wine) is not None or self.icon_drawn() == shown
+        return self.icon_drawn() == shown
 
     def wait_icon(self, shown, timeout=10):
         return harness.wait_until(lambda: self.icon_is(shown), timeout)

@@ -44,7 +44,6 @@ class FirstRun(DesktopCase):
         self.assertEqual((self.stored("username"), self.stored("password")), ("", ""), "Cancel wrote nothing")
 
     def test_a_name_of_two_bytes_prompts_and_of_three_does_not(self):
-        self.need_drawing()  # the prompt opens with the two bytes in it
         self.install(harness.settings_text("ab", "pw"))
         program = self.start()
         self.assertIsNotNone(self.dialog())
@@ -60,7 +59,6 @@ class FirstRun(DesktopCase):
         self.assertEqual(self.close_program(program), 0)
 
     def test_the_account_typed_is_kept_in_a_folder_the_code_page_cannot_spell(self):
-        self.need_drawing()  # the account is typed into the prompt
         # "Zoë" and "pässwörd" are in the ANSI code page (1252); the folder's name is not.
         account = ("Zoë", "pässwörd")
 
@@ -106,10 +104,6 @@ class FirstRun(DesktopCase):
 
 
 class Editing(DesktopCase):
-    def setUp(self):
-        super().setUp()
-        self.need_drawing()  # every case here opens the dialog with a stored name
-
     def start_attached(self, username, password, more=""):
         self.install(harness.settings_text(username, password) + more)
         return self.start_with_client()

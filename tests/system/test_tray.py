@@ -104,7 +104,6 @@ class Tray(DesktopCase):
         self.assertIsNone(self.program.proc.poll())
 
     def test_setting_opens_the_dialog_and_twice_opens_two(self):
-        self.need_drawing()  # the dialog opens with the stored name in it
         before = harness.read_bytes(self.ini)
         _, rect = self.open_menu()
         self.choose(rect, "setting")
@@ -147,7 +146,6 @@ class Tray(DesktopCase):
         self.assertTrue(self.wait_icon(False), "the icon is gone")
 
     def test_exit_while_the_dialog_is_open_ends_the_program_and_drops_the_typing(self):
-        self.need_drawing()
         before = harness.read_bytes(self.ini)
         _, rect = self.open_menu()
         self.choose(rect, "setting")
