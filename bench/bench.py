@@ -643,7 +643,7 @@ def bench_build(table, build, path, sizes, details, keep):
         harness.run_all([rig.close if rig else lambda: None, service.stop, nginx.stop if nginx else lambda: None])
     if build == "x86":
         # Beside the x86 rows: how every prefix of theirs ran, from what the kernel ran its Wine loader as.
-        emulated = any(loader != os.path.realpath(harness.WINE32) for loader in harness.loaders_seen)
+        emulated = any(harness.emulated(loader) for loader in harness.loaders_seen)
         table.rows = [(build + " (emulated)" if emulated and row[0] == build and row[1] != SIZE_ROW else row[0],)
                       + row[1:] for row in table.rows]
         details.insert(0, "%s ran %s" % (build + " (emulated)" if emulated else build,

@@ -67,10 +67,16 @@ def way_32bit():
     return _way_32bit[0]
 
 
+def emulated(loader):
+    """Whether the kernel ran a Wine loader as the program `loader` (its
+    /proc/PID/exe) through an emulator, not as the loader itself."""
+    return loader != os.path.realpath(WINE32)
+
+
 def loader_way(loader):
     """In words, how a 32-bit build ran whose Wine loader the kernel ran as
-    the program `loader` (its /proc/PID/exe)."""
-    if loader == os.path.realpath(WINE32):
+    the program `loader`."""
+    if not emulated(loader):
         return "natively, under Wine's own 32-bit loader (wine32:i386)"
     return "through the emulator %s, under Wine's own 32-bit loader (wine32:i386)" % i386_way.emulator_name(loader)
 
