@@ -21,7 +21,9 @@ long as the modulus, whatever the draw.
 nginx checks the Basic credentials itself and passes authenticated requests
 on, whole, to an upstream port (the status service stand-in), so the
 stand-in records only what got through. It must be proxy_pass: an answer
-nginx makes itself (return) goes out before auth_basic runs.
+nginx makes itself (return) goes out before auth_basic runs. For a server
+that checks a token of its own, the Basic check is left out and every
+request goes through.
 
 Every server is started and stopped by its class; a failed start stops the
 server and says why from its own output and logs."""
@@ -174,6 +176,10 @@ def _listening(port):
         return False
 
 
+BASIC_CHECK = """            auth_basic "Status Service";
+            auth_basic_user_file {dir}/htpasswd;
+"""
+
 NGINX_CONF = """daemon off;
 master_process on;
 worker_processes 1;
@@ -193,9 +199,7 @@ http {{
         ssl_certificate {cert};
         ssl_certificate_key {key};
         location / {{
-            auth_basic "Status Service";
-            auth_basic_user_file {dir}/htpasswd;
-            proxy_pass http://127.0.0.1:{upstream};
+{basic}            proxy_pass http://127.0.0.1:{upstream};
             # The stand-in sees the Host the client sent, not the upstream's.
             proxy_set_header Host $http_host;
         }}
@@ -206,22 +210,26 @@ http {{
 
 class TlsService:
     """nginx on 127.0.0.1:port with one server certificate, asking for Basic
-    credentials and passing what it lets through to 127.0.0.1:upstream.
-    Several may run at once, each in a folder of its own."""
+    credentials and passing what it lets through to 127.0.0.1:upstream; with
+    no username, asking for none and passing everything. Several may run at
+    once, each in a folder of its own."""
 
-    def __init__(self, folder, cert, upstream, username, password):
+    def __init__(self, folder, cert, upstream, username=None, password=None):
         """cert: a (certificate chain, key) pair from make_certs. The
         password is checked byte for byte: a str stands for its UTF-8
         bytes, which is what Wine's WinINet sends for any text."""
         self.dir = folder
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(os.path.join(folder, "tmp"))
-        subprocess.run([HTPASSWD, "-b", "-c", "-m", os.path.join(folder, "htpasswd"), username, password],
-                       check=True, capture_output=True)
+        if username is not None:
+            subprocess.run([HTPASSWD, "-b", "-c", "-m", os.path.join(folder, "htpasswd"), username, password],
+                           check=True, capture_output=True)
         self.port = free_port()
         conf = os.path.join(folder, "nginx.conf")
+        basic = BASIC_CHECK.format(dir=folder) if username is not None else ""
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(dir=folder, port=self.port, upstream=upstream, cert=cert[0], key=cert[1]))
+            f.write(NGINX_CONF.format(dir=folder, port=self.port, upstream=upstream, cert=cert[0], key=cert[1],
+                                      basic=basic))
         self.proc = _start([NGINX, "-p", folder, "-c", conf, "-e", os.path.join(folder, "error.log")], folder,
                            lambda: _listening(self.port), ["error.log"], "nginx")
 
