@@ -17,6 +17,11 @@ const char* const kTexts[kOutcomeKinds] = {
     "change of mood is tried afresh.",
 };
 
+// Where the password box holds an access token.
+const char kTokenRefused[] =
+    "%h refused the access token, so your mood was not posted. Paste a token made on that server into the "
+    "password box under Setting in this icon's menu.";
+
 // A host name may take 255 bytes; this much of it leaves room for the rest.
 const std::size_t kHostShown = 64;
 
@@ -76,9 +81,10 @@ void forgetTold(FailureTelling& telling) {
     telling.told = 0;
 }
 
-void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host) {
+void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way) {
     Writer out = {text, 0};
-    for (const char* at = kTexts[telling.waiting]; *at; ++at) {
+    const char* form = way == kMastodon && telling.waiting == kAccountRefused ? kTokenRefused : kTexts[telling.waiting];
+    for (const char* at = form; *at; ++at) {
         if (at[0] == '%' && at[1] == 'h') {
             putHost(out, host);
             ++at;

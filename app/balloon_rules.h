@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "../poster/post_outcome.h"
+#include "../poster/service_rules.h"
 
 // Failures told and the one still to tell; the main window's alone.
 struct FailureTelling {
@@ -24,7 +25,8 @@ void markTold(FailureTelling& telling);
 // Lets every kind be told again, as after the account was changed.
 void forgetTold(FailureTelling& telling);
 
-// The balloon's text for the waiting failure, naming the host posted to; ""
-// when none waits. The shell takes at most this much, terminator included.
+// The balloon's text for the waiting failure, naming the host posted to and
+// what the account there is, by the way posted; "" when none waits. The
+// shell takes at most this much, terminator included.
 constexpr std::size_t kBalloonTextSize = 256;
-void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host);
+void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way);

@@ -31,8 +31,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     // the account belongs to another.
     char service[kCredentialSize];
     loadServiceAddress(service);
-    if (!setServiceAddress(service)) {
-        tellServiceUnusable(service);
+    ServiceCheck check = setServiceAddress(service);
+    if (check != kServiceUsable) {
+        tellServiceUnusable(service, check == kServiceNeedsHttps);
         return 1;
     }
     char username[kCredentialSize];

@@ -10,18 +10,22 @@ void show(HWND owner, const WCHAR* text) {
 
 }  // namespace
 
-void tellServiceUnusable(const char* address) {
+void tellServiceUnusable(const char* address, bool needsHttps) {
     WCHAR value[256] = {};
     MultiByteToWideChar(CP_ACP, 0, address, -1, value, 256);
-    // At most 259 + 255 characters of arguments: well inside the 1024 that
-    // wsprintfW writes.
+    const WCHAR* why = needsHttps ? L", a Mastodon server over plain http. Such a server is reached only over https, "
+                                    L"since its access token would otherwise travel where anyone on the way "
+                                    L"could read it"
+                                  : L", which is not an http or https address that Moodshuttle can use";
+    // At most 259 + 255 characters of arguments and 170 of the reason: well
+    // inside the 1024 that wsprintfW writes.
     WCHAR text[1024];
     wsprintfW(text,
-              L"The settings file\n\n%s\n\nnames the status service \"%s\", which is not an http or https "
-              L"address that Moodshuttle can use. Moodshuttle has posted nothing and will end now.\n\n"
+              L"The settings file\n\n%s\n\nnames the status service \"%s\"%s. Moodshuttle has posted "
+              L"nothing and will end now.\n\n"
               L"Correct the service line, or remove it to post to the usual service, and start "
               L"Moodshuttle again.",
-              g_settingsPath, value);
+              g_settingsPath, value, why);
     show(NULL, text);
 }
 

@@ -5,8 +5,10 @@
 #pragma once
 #include <windows.h>
 
-// The settings name a status service address that cannot be used.
-void tellServiceUnusable(const char* address);
+// The settings name a status service address that cannot be used: not an
+// address of ours at all, or one for a server that takes a token, over
+// plain http.
+void tellServiceUnusable(const char* address, bool needsHttps);
 
 // The account could not be written to the settings file.
 void tellAccountNotSaved();

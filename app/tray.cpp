@@ -48,7 +48,7 @@ void tellWaitingFailure() {
     if (!g_iconShown || g_telling.waiting == kPosted)
         return;
     NOTIFYICONDATAA data = iconData(NIF_INFO);
-    balloonText(data.szInfo, g_telling, g_service.host);
+    balloonText(data.szInfo, g_telling, g_service.host, g_service.way);
     lstrcpynA(data.szInfoTitle, kProgramName, sizeof data.szInfoTitle);
     data.dwInfoFlags = NIIF_WARNING;
     if (Shell_NotifyIconA(NIM_MODIFY, &data))

@@ -42,7 +42,7 @@ DWORD WINAPI post(LPVOID param) {
     InternetSetOptionA(request, INTERNET_OPTION_USERNAME, g_username, static_cast<DWORD>(strlen(g_username)));
     InternetSetOptionA(request, INTERNET_OPTION_PASSWORD, g_password, static_cast<DWORD>(strlen(g_password)));
     char body[kBodySize] = "status=";
-    formEncode(body + 7, text);
+    formEncode(body + 7, text, kEncodedRoom);
     strcat(body, " ");
     HttpSendRequestA(request, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(strlen(body)));
     char answer[4096];

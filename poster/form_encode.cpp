@@ -34,7 +34,7 @@ std::size_t characterSize(const unsigned char* s) {
 
 }  // namespace
 
-void formEncode(char* dest, const char* src) {
+void formEncode(char* dest, const char* src, std::size_t room) {
     static const char hex[] = "0123456789ABCDEF";
     const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
     std::size_t used = 0;
@@ -43,7 +43,7 @@ void formEncode(char* dest, const char* src) {
         std::size_t need = 0;
         for (std::size_t i = 0; i < bytes; ++i)
             need += encodedSize(s[i]);
-        if (used + need > kEncodedRoom)
+        if (used + need > room)
             break;
         for (std::size_t i = 0; i < bytes; ++i, ++s) {
             if (*s == ' ') {

@@ -9,10 +9,10 @@ constexpr std::size_t kBodySize = 1024;
 constexpr std::size_t kEncodedRoom = kBodySize - 7 - 1 - 1;
 
 // Writes the form encoding of the NUL-terminated src into dest and terminates
-// it. dest needs kEncodedRoom + 1 bytes. A text whose encoding would not fit is
-// cut after the last whole character that fits: never inside a %XX group and
-// never inside a UTF-8 sequence.
-void formEncode(char* dest, const char* src);
+// it: at most `room` encoded bytes, so dest needs room + 1. A text whose
+// encoding would not fit is cut after the last whole character that fits:
+// never inside a %XX group and never inside a UTF-8 sequence.
+void formEncode(char* dest, const char* src, std::size_t room);
 
 // Most we read of a response body; the body is discarded anyway.
 constexpr long kMaxResponseRead = 64 * 1024;

@@ -16,11 +16,12 @@ const DWORD kNamedFlags = kUsualFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
 }  // namespace
 
-ServiceAddress g_service = {"twitter.com", INTERNET_DEFAULT_HTTP_PORT, "/statuses/update.json", kUsualFlags};
+ServiceAddress g_service = {"twitter.com", INTERNET_DEFAULT_HTTP_PORT, "/statuses/update.json", kUsualFlags,
+                            kStatusUpdate};
 
-bool setServiceAddress(const char* address) {
+ServiceCheck setServiceAddress(const char* address) {
     if (!*address)
-        return true;
+        return kServiceUsable;
     long port = servicePort(address);
     char host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
     char path[256] = {};
@@ -35,8 +36,13 @@ bool setServiceAddress(const char* address) {
     parts.dwExtraInfoLength = sizeof query;
     if (port < 0 || !InternetCrackUrlA(address, 0, 0, &parts) || !host[0] ||
         (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS))
-        return false;
+        return kServiceNotUnderstood;
     bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    // Chosen by the path alone, which the parser ends at the query or the
+    // fragment: the query is the server's business.
+    PostingWay way = postingWay(path);
+    if (needsHttps(way) && !secure)
+        return kServiceNeedsHttps;
     std::memcpy(g_service.host, host, sizeof host);
     if (port == 0)
         port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
@@ -49,5 +55,6 @@ bool setServiceAddress(const char* address) {
     std::memcpy(request + used, query, std::strlen(query) + 1);
     request[std::strcspn(request, "#")] = '\0';
     g_service.flags = kNamedFlags | (secure ? INTERNET_FLAG_SECURE : 0);
-    return true;
+    g_service.way = way;
+    return kServiceUsable;
 }

@@ -4,17 +4,25 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "service_rules.h"
+
 struct ServiceAddress {
     char host[INTERNET_MAX_HOST_NAME_LENGTH];
     INTERNET_PORT port;
     char path[512];  // with its query, as requested
     DWORD flags;     // of the request
+    PostingWay way;  // what request is made there
 };
 
 // Set by start-up before the link thread starts, then only read by posters.
 extern ServiceAddress g_service;
 
-// Takes the settings' `service` value; an empty one keeps the usual service.
-// False, with nothing changed, when the value is not an http or https
-// address that can be used.
-bool setServiceAddress(const char* address);
+// What start-up makes of the settings' `service` value.
+enum ServiceCheck {
+    kServiceUsable,        // taken; an empty value keeps the usual service
+    kServiceNotUnderstood, // not an http or https address that can be used
+    kServiceNeedsHttps,    // a server that takes a token, named over plain http
+};
+
+// Takes the settings' `service` value; nothing changes unless it is usable.
+ServiceCheck setServiceAddress(const char* address);

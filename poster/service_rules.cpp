@@ -37,3 +37,27 @@ long servicePort(const char* address) {
     }
     return port == 0 ? -1 : port;
 }
+
+PostingWay postingWay(const char* path) {
+    return std::strcmp(path, "/api/v1/statuses") == 0 ? kMastodon : kStatusUpdate;
+}
+
+bool needsHttps(PostingWay way) {
+    return way == kMastodon;
+}
+
+bool accessToken(char* dest, const char* password) {
+    std::size_t start = std::strspn(password, " \t");
+    std::size_t end = std::strlen(password);
+    while (end > start && (password[end - 1] == ' ' || password[end - 1] == '\t'))
+        --end;
+    dest[0] = '\0';
+    for (std::size_t i = start; i < end; ++i)
+        if (password[i] <= ' ' || password[i] > '~')  // char may be signed: bytes above 0x7F are negative
+            return false;
+    if (start == end)
+        return false;
+    std::memcpy(dest, password + start, end - start);
+    dest[end - start] = '\0';
+    return true;
+}

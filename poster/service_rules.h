@@ -11,3 +11,24 @@
 // none is written, or -1 when the address fails any of these or has no
 // "//" before its host.
 long servicePort(const char* address);
+
+// How updates are posted, chosen by the path the address names.
+enum PostingWay : unsigned {
+    kStatusUpdate,  // the usual status-update request, with a name and password
+    kMastodon,      // a Mastodon server's statuses, with an access token
+};
+
+// The way for an address's path, before its query: exactly
+// "/api/v1/statuses" is a Mastodon server; everything else is the usual.
+PostingWay postingWay(const char* path);
+
+// Whether a server of this way is reached over https alone: true where the
+// request carries a token that plain http would show to anyone on the path.
+bool needsHttps(PostingWay way);
+
+// The access token for the Authorization header, from what the password box
+// holds: blanks (spaces and tabs) at both ends dropped. False, with dest
+// empty, when nothing is left or what is left holds anything but visible
+// ASCII: a control character would end the header, and no token has a blank
+// inside or a byte above 0x7E. dest has room for all of password.
+bool accessToken(char* dest, const char* password);

@@ -28,7 +28,7 @@ static std::string fromHex(const char* hex) {
 
 int main(int argc, char** argv) {
     if (argc > 2 && strcmp(argv[1], "--service") == 0) {
-        if (!setServiceAddress(argv[2])) {
+        if (setServiceAddress(argv[2]) != kServiceUsable) {
             printf("unusable\n");
             return 4;
         }

@@ -71,7 +71,7 @@ void check(const std::string& text) {
     const std::size_t guard = 64;
     char* dest = new char[kEncodedRoom + 1 + guard];
     std::memset(dest, 0x5A, kEncodedRoom + 1 + guard);
-    formEncode(dest, text.c_str());
+    formEncode(dest, text.c_str(), kEncodedRoom);
     for (std::size_t i = kEncodedRoom + 1; i < kEncodedRoom + 1 + guard; ++i)
         if (dest[i] != 0x5A)
             fail("wrote past the room");

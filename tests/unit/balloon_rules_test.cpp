@@ -45,13 +45,33 @@ TEST(FailureTelling, EachKindOnceUntilAPostGetsThroughOrTheAccountChanges) {
     EXPECT_EQ(told("11f1991"), "11");
 }
 
-TEST(BalloonText, ALongHostIsCutSoTheTextFits) {
-    FailureTelling telling = {};
-    noteOutcome(telling, kOtherAnswer, 4294967295ul);
-    char text[kBalloonTextSize];
-    balloonText(text, telling, std::string(255, 'h').c_str());
-    EXPECT_EQ(std::string(text).find(std::string(61, 'h') + "... answered with status 4294967295,"), 0u) << text;
-    EXPECT_EQ(std::string(text).back(), '.');
+TEST(BalloonText, NamesTheHostAndWhatItRefusedAndFits) {
+    const std::string longHost(255, 'h');
+    const struct {
+        PostOutcome outcome;
+        unsigned long status;
+        const char* host;
+        PostingWay way;
+        std::string starts;
+        const char* proves;
+    } cases[] = {
+        {kOtherAnswer, 4294967295ul, longHost.c_str(), kStatusUpdate,
+         std::string(61, 'h') + "... answered with status 4294967295,", "a long host is cut so the text fits"},
+        {kAccountRefused, 401, "social.example", kMastodon, "social.example refused the access token,",
+         "a Mastodon server refuses a token, not a password"},
+        {kAccountRefused, 403, "twitter.com", kStatusUpdate, "twitter.com refused the account name or password,",
+         "the usual service refuses the pair"},
+        {kOtherAnswer, 422, "social.example", kMastodon, "social.example answered with status 422,",
+         "a refused text is another answer"},
+    };
+    for (const auto& c : cases) {
+        FailureTelling telling = {};
+        noteOutcome(telling, c.outcome, c.status);
+        char text[kBalloonTextSize];
+        balloonText(text, telling, c.host, c.way);
+        EXPECT_EQ(std::string(text).find(c.starts), 0u) << c.proves << ": " << text;
+        EXPECT_EQ(std::string(text).back(), '.') << c.proves << ": " << text;
+    }
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace {
 std::string encode(const std::string& text) {
     char buffer[kEncodedRoom + 1 + 64];
     std::memset(buffer, 0x5A, sizeof buffer);
-    formEncode(buffer, text.c_str());
+    formEncode(buffer, text.c_str(), kEncodedRoom);
     for (std::size_t i = kEncodedRoom + 1; i < sizeof buffer; ++i)
         if (buffer[i] != 0x5A) {
             ADD_FAILURE() << "wrote past the room at " << i;
@@ -146,6 +146,46 @@ TEST(ServicePort, WhatTheUrlParserLeavesUnchecked) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(servicePort(c.address), c.port) << "address: " << c.address;
+}
+
+TEST(PostingWay, ThePathAloneChooses) {
+    const struct {
+        const char* path;
+        PostingWay way;
+    } cases[] = {
+        {"/api/v1/statuses", kMastodon},
+        {"/api/v1/statuses/", kStatusUpdate},  // exactly that path, nothing more
+        {"/API/v1/statuses", kStatusUpdate},
+        {"/x/api/v1/statuses", kStatusUpdate},
+        {"/statuses/update.json", kStatusUpdate},
+        {"/", kStatusUpdate},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(postingWay(c.path), c.way) << "path: " << c.path;
+    EXPECT_TRUE(needsHttps(kMastodon));
+    EXPECT_FALSE(needsHttps(kStatusUpdate));
+}
+
+TEST(AccessToken, BlanksAtTheEndsGoAndNothingElseBreaksTheHeader) {
+    const struct {
+        const char* password;
+        const char* token;  // null: refused
+    } cases[] = {
+        {"ZA-Yb_9x.~+/=", "ZA-Yb_9x.~+/="},
+        {" \ttok3n \t", "tok3n"},
+        {"tok\r\nX-Injected: 1", nullptr},
+        {"tok\x7F", nullptr},
+        {"tok en", nullptr},
+        {"t\xC3\xA9", nullptr},
+        {" \t ", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        char token[256];
+        std::memset(token, 'x', sizeof token);
+        EXPECT_EQ(accessToken(token, c.password), c.token != nullptr) << "password: " << c.password;
+        EXPECT_STREQ(token, c.token ? c.token : "") << "password: " << c.password;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,11 @@
+// The ways of posting a mood, one file each, over sendPost. Each returns
+// false when the mood holds nothing to post, and then nothing is told.
+#pragma once
+
+#include "http_post.h"
+
+// The usual status-update request, with the account name and password.
+bool postStatusUpdate(const char* text, PostResult& result);
+
+// A Mastodon server's statuses, with the access token from the password box.
+bool postToMastodon(const char* text, PostResult& result);
