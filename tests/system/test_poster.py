@@ -11,6 +11,7 @@ import urllib.parse
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "rig"))
 import harness  # noqa: E402
 import tls  # noqa: E402
+from mastodon_standin import MastodonStandin  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
 EXTRA_HEADERS = [
@@ -52,6 +53,11 @@ class Poster(unittest.TestCase):
         cls.redirecting.location = "http://localhost:%d/statuses/update.json" % cls.elsewhere.port
         cls.redirecting.start()
         cls.addClassCleanup(cls.redirecting.stop)
+        # A Mastodon server checks its tokens itself: nginx only speaks TLS for it.
+        cls.mastodon = MastodonStandin({"tok-write_1.~+/=": ["write:statuses"], "tok-read": ["read"]})
+        cls.addClassCleanup(cls.mastodon.stop)
+        cls.mastodon_tls = tls.TlsService(cls.wine.folder("nginx-mastodon"), cls.certs["trusted"], cls.mastodon.port)
+        cls.addClassCleanup(cls.mastodon_tls.stop)
 
     def setUp(self):
         self.service.set_mode("normal")
@@ -175,6 +181,61 @@ class Poster(unittest.TestCase):
         tunnel = "CONNECT localhost:%d " % self.tls["trusted"].port
         self.assertTrue(harness.wait_until(lambda: any(tunnel in line for line in self.squid.access_log()), 10),
                         self.squid.access_log())
+
+    def test_a_mastodon_server(self):
+        address = self.mastodon_tls.url("/api/v1/statuses?via=settings")
+        token = "tok-write_1.~+/="
+        long_mood = "x" * 600
+        # Moods sent; what the server made of them (None: nothing reached it);
+        # how each post ended, as the main window is told.
+        rows = (
+            ("the request as the server parses it, the token's blanks dropped", " %s \t" % token, "normal",
+             ["Going home", "a b&c ~ \u65e5\u672c"], ["Going home", "a b&c ~ \u65e5\u672c"], ["posted 200"] * 2),
+            ("a token the server does not know", "tok-unknown", "normal", ["one"], [], ["account 401"]),
+            ("a token without the scope to post", "tok-read", "normal", ["one"], [], ["account 403"]),
+            ("a token with a line break never goes into a header", token + "\r\nX-Injected: 1", "normal", ["one"],
+             None, ["account 0"]),
+            ("a long mood is cut to 499 characters and the ellipsis", token, "normal", [long_mood],
+             ["x" * 499 + "\u2026"], ["posted 200"]),
+            ("bytes that are not UTF-8 become U+FFFD, the rest still posts", token, "normal", [b"caf\xe9 \xe2\x82 ok"],
+             ["caf\ufffd \ufffd ok"], ["posted 200"]),
+            ("a mood of white space alone posts nothing and tells nothing", token, "normal", ["", " \u3000\u00a0\t"],
+             None, []),
+            ("a text the server counts as too long", token, "short", ["twelve chars"], [], ["other 422"]),
+            ("past the server's rate limit", token, "busy", ["one"], [], ["other 429"]),
+            ("a challenge for a password is not answered", token, "basic", ["one", "two"], [], ["account 401"] * 2),
+        )
+        keys, requests_made = [], 0
+        for proves, password, mode, moods, made, told in rows:
+            with self.subTest(proves):
+                self.mastodon.mode = mode
+                self.mastodon.limit = 10 if mode == "short" else 500
+                requests, statuses = len(self.mastodon.requests()), len(self.mastodon.statuses())
+                self.assertAllEnded(self.post(*moods, user="alice@social.example", password=password,
+                                              service=address, proxy=None), len(moods))
+                self.assertEqual(self.told, sorted(told))
+                got = self.mastodon.requests()[requests:]
+                requests_made += len(got)
+                self.assertEqual(sorted(self.mastodon.statuses()[statuses:]), sorted(made or []))
+                self.assertEqual(len(got), 0 if made is None else len(moods), "one request a mood, no second try")
+                for r in got:
+                    headers = r["headers"]
+                    names = [n.lower() for n, _ in headers]
+                    self.assertEqual((r["method"], r["path"]), ("POST", "/api/v1/statuses?via=settings"))
+                    self.assertIn(("Authorization", "Bearer " + password.strip(" \t")), headers)
+                    self.assertEqual(names.count("authorization"), 1)
+                    self.assertIn(("Content-Type", "application/x-www-form-urlencoded"), headers)
+                    self.assertIn(("Accept", "*/*"), headers)
+                    self.assertIn(("User-Agent", "Moodshuttle"), headers)
+                    self.assertEqual([n for n in names if n.startswith("x-")], [])
+                    keys += [v for n, v in headers if n.lower() == "idempotency-key"]
+                    self.assertEqual(names.count("idempotency-key"), 1)
+                    self.assertNotIn(b"alice", r["body"])
+                if proves.startswith("the request"):
+                    self.assertEqual(sorted(r["body"] for r in got),
+                                     [b"status=Going+home", b"status=a+b%26c+%7E+%E6%97%A5%E6%9C%AC"])
+        self.assertEqual(len(set(keys)), len(keys), "a key of its own for every request, across runs: %s" % keys)
+        self.assertEqual(len(keys), requests_made)
 
     def test_two_posters_together_both_arrive(self):
         self.assertAllEnded(self.post("first", "second"), 2)

@@ -8,6 +8,7 @@ from linkcase import LinkCase
 
 import harness
 import tls
+from mastodon_standin import MastodonStandin
 
 WM_TRAYICON = "0x8001"
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
@@ -201,9 +202,15 @@ class Balloons(LinkCase):
         return found
 
     def test_each_kind_of_failure_is_told_once_until_a_post_gets_through(self):
-        https = tls.TlsService(self.wine.folder("nginx"), tls.make_certs(self.wine.folder("certs"))["untrusted"],
-                               self.service.port, "alice", "s3cret")
+        certs = tls.make_certs(self.wine.folder("certs"))
+        https = tls.TlsService(self.wine.folder("nginx"), certs["untrusted"], self.service.port, "alice", "s3cret")
         self.addCleanup(https.stop)
+        # A Mastodon server that knows no token of the account's.
+        tls.trust_root(self.wine, certs)
+        mastodon = MastodonStandin({})
+        self.addCleanup(mastodon.stop)
+        mastodon_tls = tls.TlsService(self.wine.folder("nginx-mastodon"), certs["trusted"], mastodon.port)
+        self.addCleanup(mastodon_tls.stop)
         # Steps: the service's mode, moods sent, balloons that follow.
         rows = (
             ("a refused account: once, and again after a post got through", (), None,
@@ -214,6 +221,8 @@ class Balloons(LinkCase):
             ("any other answer, with its code", (), None, [("status500", 1, 1)], ["twitter.com answered with status 500"]),
             ("a certificate from a root not trusted", (), https.url("/statuses/update.json"), [("normal", 1, 1)],
              ["talking to localhost", "Nothing was sent"]),
+            ("a refused token at a Mastodon server", (), mastodon_tls.url("/api/v1/statuses"), [("normal", 1, 1)],
+             ["localhost refused the access token", "Setting in this icon's menu"]),
             ("a failure before the taskbar took the icon waits for it", ("--refuse", "6"), None, [("refuse", 1, 1)],
              ["could not reach twitter.com"]),
         )
