@@ -33,6 +33,7 @@ import os
 import pwd
 import shutil
 import socket
+from signal import SIGKILL, SIGTERM
 import subprocess
 
 import harness
@@ -142,29 +143,41 @@ def trust_root(wine, certs):
         raise RuntimeError("the test root could not be added to the prefix's Root store: %s" % out)
 
 
-def _start(argv, folder, ready, logs, what):
+def _start(argv, folder, ready, logs, what, env=None, group=False):
     """Starts a server, its output in folder/WHAT.out, and waits until
     ready() holds; if it ends or 30 s pass first, stops it and raises with
-    the end of its output and of its logs (paths in folder)."""
+    the end of its output and of its logs (paths in folder). With group,
+    the server leads a process group of its own, which _stop signals whole:
+    for a server behind a wrapper that passes no signal on."""
     with open(os.path.join(folder, what + ".out"), "wb") as out:
-        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out, stderr=out, env=env,
+                                start_new_session=group)
     if harness.wait_until(lambda: proc.poll() is not None or ready(), timeout=30, step=0.05) \
             and proc.poll() is None:
         return proc
-    _stop(proc)
+    _stop(proc, group)
     state = "ended with %d" % proc.returncode if proc.returncode is not None else "not ready after 30 s"
     said = "; ".join("%s: %s" % (name, (harness.read_text(os.path.join(folder, name)) or "(none)")[-2000:])
                      for name in [what + ".out"] + logs)
     raise RuntimeError("%s did not start (%s); %s" % (what, state, said))
 
 
-def _stop(proc):
+def _stop(proc, group=False):
+    """Stops a server started by _start, with the same group."""
+    def signal(number):
+        if group:
+            try:
+                os.killpg(proc.pid, number)
+            except ProcessLookupError:
+                pass  # the whole group has ended
+        else:
+            proc.send_signal(number)
     if proc.poll() is None:
-        proc.terminate()
+        signal(SIGTERM)
         try:
             proc.wait(timeout=20)
         except subprocess.TimeoutExpired:
-            proc.kill()
+            signal(SIGKILL)
             proc.wait(timeout=10)
 
 
