@@ -163,22 +163,49 @@ def _start(argv, folder, ready, logs, what, env=None, group=False):
 
 
 def _stop(proc, group=False):
-    """Stops a server started by _start, with the same group."""
-    def signal(number):
-        if group:
-            try:
-                os.killpg(proc.pid, number)
-            except ProcessLookupError:
-                pass  # the whole group has ended
-        else:
-            proc.send_signal(number)
-    if proc.poll() is None:
-        signal(SIGTERM)
+    """Stops a server started by _start, with the same group. A group's
+    leader is a wrapper that passes no signal on and cleans up after the
+    server once it ends, so the server itself is asked to stop first; the
+    stop is over when every process of the group has."""
+    def ended():
+        return proc.poll() is not None and not (group and _group_members(proc.pid))
+    if ended():
+        return
+    inner = [pid for pid in _group_members(proc.pid) if pid != proc.pid] if group else []
+    for pid in inner or [proc.pid]:
         try:
-            proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            signal(SIGKILL)
-            proc.wait(timeout=10)
+            os.kill(pid, SIGTERM)
+        except ProcessLookupError:
+            pass  # ended meanwhile
+    if harness.wait_until(ended, timeout=20, step=0.05):
+        return
+    try:
+        if group:
+            os.killpg(proc.pid, SIGKILL)
+        else:
+            proc.kill()
+    except ProcessLookupError:
+        pass
+    if not harness.wait_until(ended, timeout=10, step=0.05):
+        raise RuntimeError("%s outlived SIGKILL" % proc.args[0])
+
+
+def _group_members(pgid):
+    """The processes of a group that still run (zombies, which only wait
+    for their parent to reap them, do not count)."""
+    members = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                # pid (comm) state ppid pgrp ...: comm may hold blanks and parentheses.
+                fields = f.read().rsplit(")", 1)[1].split()
+        except OSError:
+            continue  # ended while we looked
+        if fields[0] != "Z" and int(fields[2]) == pgid:
+            members.append(int(entry))
+    return members
 
 
 def _listening(port):
