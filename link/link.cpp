@@ -166,29 +166,23 @@ void onAttach(WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// Starts one poster for a mood notification, or queues the mood behind those
-// already waiting; anything else is ignored.
+// Puts a mood notification's text at the end of the waiting ring; anything
+// else is ignored. The poster starts once the client has its answer
+// (linkThreadProc): starting a thread is slow next to the notification
+// itself, and the client stands still until we answer.
 void onCopyData(const COPYDATASTRUCT* data) {
     if (!data)
         return;
     const char* bytes = static_cast<const char*>(data->lpData);
     if (!isMoodNotification(bytes, data->cbData))
         return;
+    if (g_waitingCount == kMaxWaiting)
+        return;
     char* text = static_cast<char*>(zeroBlock(moodBlockSize(bytes, data->cbData)));
     if (!text)
         return;
     copyMoodText(text, bytes, data->cbData);
-    // The text is copied, so the client can go on; starting a thread is slow
-    // next to the notification itself and need not hold the client up.
-    ReplyMessage(1);
-    startWaitingPosters();
-    if (g_waitingCount || !startPoster(text)) {
-        if (g_waitingCount < kMaxWaiting)
-            g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
-        else
-            GlobalFree(text);
-    }
-    Sleep(0);
+    g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
 }
 
 LRESULT CALLBACK linkWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -234,6 +228,11 @@ DWORD WINAPI linkThreadProc(LPVOID) {
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
+        // A notification was answered as its handler returned: its poster starts now.
+        if (g_waitingCount) {
+            startWaitingPosters();
+            Sleep(0);
+        }
     }
     return static_cast<DWORD>(msg.wParam);
 }
