@@ -224,15 +224,22 @@ DWORD WINAPI linkThreadProc(LPVOID) {
                                    CW_USEDEFAULT, 0, 0, NULL, NULL, NULL, NULL);
     ShowWindow(g_linkWindow, SW_HIDE);
     UpdateWindow(g_linkWindow);
-    MSG msg = {};  // read below even when the first GetMessageA fails
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        // A notification was answered as its handler returned: its poster starts now.
+    // The message loop. Messages sent to us, the client's notifications among
+    // them, are handled inside PeekMessageA and answered as their handler
+    // returns; so the posters they leave in the ring start here, once the
+    // client has its answer, and not on the next message posted to us.
+    MSG msg = {};
+    for (;;) {
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT)
+                return static_cast<DWORD>(msg.wParam);
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
         if (g_waitingCount) {
             startWaitingPosters();
             Sleep(0);
         }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, INFINITE, QS_ALLINPUT);
     }
-    return static_cast<DWORD>(msg.wParam);
 }
