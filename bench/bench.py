@@ -695,7 +695,7 @@ def main():
     table, details = Table(), []
     for build in BUILDS:
         if not args.build or build in args.build:
-            bench_build(table, build, os.path.join(args.builds, build), sizes, wanted, details, keep)
+            bench_build(table, build, os.path.join(os.path.abspath(args.builds), build), sizes, wanted, details, keep)
     out = sys.stdout
     out.write("Moodshuttle benchmarks (%s%s), each figure beside its baseline from the same run\n"
               % ("quick" if args.quick else "full", "; only " + ", ".join(g for g in GROUPS if g in wanted)
