@@ -47,6 +47,8 @@ DISCOVERY_LINE = "onCreate::WM_SKYPECONTROL_DISCOVER\n"
 FIRST_WINDOW_LINE = "minimal_window::WM_CREATE\n"
 SHIPPED_LIMIT = 64 * 1024
 SIZE_ROW = "size of the shipped executable"
+# The groups of rows, in the order they run; --only picks some.
+GROUPS = ("size", "idle", "latency", "sendmessage", "https", "start", "burst", "soak")
 
 FULL = dict(latency=200, sendmessage=1000, idle=60, starts=10, burst=2000, soak=10000, rate=20, settle=120)
 QUICK = dict(latency=40, sendmessage=100, idle=20, starts=4, burst=2000, soak=400, rate=20, settle=75)
@@ -444,13 +446,12 @@ def bench_sendmessage(table, build, service, client, link, ret1, n, delay, detai
             took[side].append(seconds)
         time.sleep(0.02)
     when = "service answering at once" if not delay else "service taking %g s" % delay
-    table.ratio(build, "SendMessage of a mood, median, %s" % when, median(took[0]), median(took[1]), "us", 2.0)
-    tail = goal_tail(n)
-    if tail is not None:
-        table.ratio(build, "SendMessage of a mood, p%d, %s" % (tail, when), percentile(took[0], tail),
-                    percentile(took[1], tail), "us", 2.0)
-    if tail != 99:
-        table.ratio(build, "SendMessage of a mood, p99, %s" % when, p99(took[0]), p99(took[1]), "us", None)
+    table.ratio(build, "SendMessage of a mood, median, %s" % when, median(took[0]), median(took[1]), "us", 1.25)
+    # The goal is on the p90 whatever the count, the p99 shown beside it.
+    if goal_tail(n) is not None:
+        table.ratio(build, "SendMessage of a mood, p90, %s" % when, percentile(took[0], 90),
+                    percentile(took[1], 90), "us", 1.5)
+    table.ratio(build, "SendMessage of a mood, p99, %s" % when, p99(took[0]), p99(took[1]), "us", None)
     if len(took[0]) != n or len(took[1]) != n:
         details.append("%s SendMessage: %d and %d of %d returned 1" % (build, len(took[0]), len(took[1]), n))
     # The posters finish before the next benchmark.
@@ -594,9 +595,9 @@ def bench_soak(table, build, rig, nginx, n, rate, settle, details):
     rig.stop(program, bare, client)
 
 
-def bench_build(table, build, path, sizes, details, keep):
+def bench_build(table, build, path, sizes, wanted, details, keep):
     harness.BUILD = path
-    if build == "x86":
+    if build == "x86" and "size" in wanted:
         size = os.path.getsize(harness.exe("Moodshuttle.exe"))
         table.plain(build, SIZE_ROW, "%.1f KiB" % (size / 1024), "-", "<= 64 KiB",
                     size <= SHIPPED_LIMIT)
@@ -611,34 +612,45 @@ def bench_build(table, build, path, sizes, details, keep):
     rig = None
     try:
         rig = Rig(build, service.port)
-        client = rig.client()
-        check_counter(client)
-        program, link = rig.program_linked(client)
-        timer, _ = rig.helper("minimal_window.exe", "--timer")
-        log("%s: idle CPU, %d s" % (build, sizes["idle"]))
-        bench_idle_cpu(table, build, program, timer, sizes["idle"])
-        rig.stop(timer)
-        bare, bare_window = rig.helper("bare_post.exe", USERNAME, PASSWORD)
-        ret1, ret1_window = rig.helper("minimal_window.exe")
-        log("%s: latency, %d each" % (build, sizes["latency"]))
-        bench_latency(table, build, service, client, link, bare_window, sizes["latency"], details)
-        log("%s: SendMessage, %d each, twice" % (build, sizes["sendmessage"]))
-        for delay in (0.0, 2.0):
-            bench_sendmessage(table, build, service, client, link, ret1_window, sizes["sendmessage"], delay, details)
-        rig.stop(program, client, bare, ret1)
-        log("%s: latency over https, %d each" % (build, sizes["latency"]))
-        bench_latency_https(table, build, rig, service, sizes["latency"], details, keep)
-        log("%s: starts, %d each" % (build, sizes["starts"]))
-        bench_start(table, build, rig, sizes["starts"])
-        log("%s: bursts of %d" % (build, sizes["burst"]))
-        service.delay = 2.0
-        bench_burst(table, build, rig, service, "service taking 2 s", "slowburst-", sizes["burst"], details, keep)
-        service.delay = 0.0
-        nginx = Nginx(os.path.join(keep, "nginx-" + build))
-        rig.proxy(nginx.port)
-        bench_burst(table, build, rig, nginx, "nginx", "burst-", sizes["burst"], details, keep)
-        log("%s: soak of %d at %d/s" % (build, sizes["soak"], sizes["rate"]))
-        bench_soak(table, build, rig, nginx, sizes["soak"], sizes["rate"], sizes["settle"], details)
+        if wanted & {"idle", "latency", "sendmessage"}:
+            client = rig.client()
+            check_counter(client)
+            program, link = rig.program_linked(client)
+            if "idle" in wanted:
+                timer, _ = rig.helper("minimal_window.exe", "--timer")
+                log("%s: idle CPU, %d s" % (build, sizes["idle"]))
+                bench_idle_cpu(table, build, program, timer, sizes["idle"])
+                rig.stop(timer)
+            bare, bare_window = rig.helper("bare_post.exe", USERNAME, PASSWORD)
+            ret1, ret1_window = rig.helper("minimal_window.exe")
+            if "latency" in wanted:
+                log("%s: latency, %d each" % (build, sizes["latency"]))
+                bench_latency(table, build, service, client, link, bare_window, sizes["latency"], details)
+            if "sendmessage" in wanted:
+                log("%s: SendMessage, %d each, twice" % (build, sizes["sendmessage"]))
+                for delay in (0.0, 2.0):
+                    bench_sendmessage(table, build, service, client, link, ret1_window, sizes["sendmessage"], delay,
+                                      details)
+            rig.stop(program, client, bare, ret1)
+        if "https" in wanted:
+            log("%s: latency over https, %d each" % (build, sizes["latency"]))
+            bench_latency_https(table, build, rig, service, sizes["latency"], details, keep)
+        if "start" in wanted:
+            log("%s: starts, %d each" % (build, sizes["starts"]))
+            bench_start(table, build, rig, sizes["starts"])
+        if "burst" in wanted:
+            log("%s: bursts of %d" % (build, sizes["burst"]))
+            service.delay = 2.0
+            bench_burst(table, build, rig, service, "service taking 2 s", "slowburst-", sizes["burst"], details, keep)
+            service.delay = 0.0
+        if wanted & {"burst", "soak"}:
+            nginx = Nginx(os.path.join(keep, "nginx-" + build))
+            rig.proxy(nginx.port)
+        if "burst" in wanted:
+            bench_burst(table, build, rig, nginx, "nginx", "burst-", sizes["burst"], details, keep)
+        if "soak" in wanted:
+            log("%s: soak of %d at %d/s" % (build, sizes["soak"], sizes["rate"]))
+            bench_soak(table, build, rig, nginx, sizes["soak"], sizes["rate"], sizes["settle"], details)
     finally:
         harness.run_all([rig.close if rig else lambda: None, service.stop, nginx.stop if nginx else lambda: None])
     if build == "x86":
@@ -667,7 +679,10 @@ def main():
     parser.add_argument("--build", choices=BUILDS, action="append", help="only this build (repeatable); both by default")
     parser.add_argument("--builds", default=os.path.join(ROOT, "build"), help="folder holding the builds' folders")
     parser.add_argument("--set", action="append", default=[], metavar="NAME=N", help="changes one sample count")
+    parser.add_argument("--only", choices=GROUPS, action="append",
+                        help="only these rows (repeatable); all of them by default")
     args = parser.parse_args()
+    wanted = set(args.only or GROUPS)
     sizes = dict(QUICK if args.quick else FULL)
     for item in args.set:
         name, _, value = item.partition("=")
@@ -680,10 +695,11 @@ def main():
     table, details = Table(), []
     for build in BUILDS:
         if not args.build or build in args.build:
-            bench_build(table, build, os.path.join(args.builds, build), sizes, details, keep)
+            bench_build(table, build, os.path.join(os.path.abspath(args.builds), build), sizes, wanted, details, keep)
     out = sys.stdout
-    out.write("Moodshuttle benchmarks (%s), each figure beside its baseline from the same run\n"
-              % ("quick" if args.quick else "full"))
+    out.write("Moodshuttle benchmarks (%s%s), each figure beside its baseline from the same run\n"
+              % ("quick" if args.quick else "full", "; only " + ", ".join(g for g in GROUPS if g in wanted)
+                 if args.only else ""))
     table.print(out)
     for line in details:
         out.write("  " + line + "\n")

@@ -166,29 +166,23 @@ void onAttach(WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// Starts one poster for a mood notification, or queues the mood behind those
-// already waiting; anything else is ignored.
+// Puts a mood notification's text at the end of the waiting ring; anything
+// else is ignored. The poster starts once the client has its answer
+// (linkThreadProc): starting a thread is slow next to the notification
+// itself, and the client stands still until we answer.
 void onCopyData(const COPYDATASTRUCT* data) {
     if (!data)
         return;
     const char* bytes = static_cast<const char*>(data->lpData);
     if (!isMoodNotification(bytes, data->cbData))
         return;
+    if (g_waitingCount == kMaxWaiting)
+        return;
     char* text = static_cast<char*>(zeroBlock(moodBlockSize(bytes, data->cbData)));
     if (!text)
         return;
     copyMoodText(text, bytes, data->cbData);
-    // The text is copied, so the client can go on; starting a thread is slow
-    // next to the notification itself and need not hold the client up.
-    ReplyMessage(1);
-    startWaitingPosters();
-    if (g_waitingCount || !startPoster(text)) {
-        if (g_waitingCount < kMaxWaiting)
-            g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
-        else
-            GlobalFree(text);
-    }
-    Sleep(0);
+    g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
 }
 
 LRESULT CALLBACK linkWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -230,10 +224,22 @@ DWORD WINAPI linkThreadProc(LPVOID) {
                                    CW_USEDEFAULT, 0, 0, NULL, NULL, NULL, NULL);
     ShowWindow(g_linkWindow, SW_HIDE);
     UpdateWindow(g_linkWindow);
-    MSG msg = {};  // read below even when the first GetMessageA fails
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+    // The message loop. Messages sent to us, the client's notifications among
+    // them, are handled inside PeekMessageA and answered as their handler
+    // returns; so the posters they leave in the ring start here, once the
+    // client has its answer, and not on the next message posted to us.
+    MSG msg = {};
+    for (;;) {
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT)
+                return static_cast<DWORD>(msg.wParam);
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (g_waitingCount) {
+            startWaitingPosters();
+            Sleep(0);
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, INFINITE, QS_ALLINPUT);
     }
-    return static_cast<DWORD>(msg.wParam);
 }

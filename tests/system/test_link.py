@@ -24,6 +24,13 @@ class Attached(LinkCase):
         client.send("mood two")
         self.assertEqual(sorted(self.new_posts(3)[1:]), [b"status=one ", b"status=two "])
 
+        # Back to back: each answered 1 before its post starts, each posted once.
+        client.send("burst 40 quick-")
+        client.expect(r"^burst 40$")
+        answers = [line.split()[3:] for line in client.stdout if line.startswith("timed ")]
+        self.assertEqual(answers, [["1"]] * 40)
+        self.assertEqual(sorted(self.new_posts(43)[3:]), sorted(b"status=quick-%d " % i for i in range(1, 41)))
+
         # The keep-alive: the 12th tick after the reply, then every 12 ticks.
         first, data = self.next_command(client, timeout=16)
         self.assertEqual(data, PING)
