@@ -22,6 +22,14 @@ const char kTokenRefused[] =
     "%h refused the access token, so your mood was not posted. Paste a token made on that server into the "
     "password box under Setting in this icon's menu.";
 
+// Where the boxes hold a handle and an app password.
+const char kAppPasswordRefused[] =
+    "%h refused the handle or app password, so your mood was not posted. Correct them under Setting in "
+    "this icon's menu.";
+const char kAppPasswordNeeded[] =
+    "%h wants an app password, not the account's own password, so your mood was not posted. Make one in "
+    "the account's settings and enter it under Setting in this icon's menu.";
+
 // A host name may take 255 bytes; this much of it leaves room for the rest.
 const std::size_t kHostShown = 64;
 
@@ -83,7 +91,11 @@ void forgetTold(FailureTelling& telling) {
 
 void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way) {
     Writer out = {text, 0};
-    const char* form = way == kMastodon && telling.waiting == kAccountRefused ? kTokenRefused : kTexts[telling.waiting];
+    const char* form = kTexts[telling.waiting];
+    if (telling.waiting == kAccountRefused && way == kMastodon)
+        form = kTokenRefused;
+    else if (telling.waiting == kAccountRefused && way == kBluesky)
+        form = telling.waitingStatus == kAppPasswordNeededStatus ? kAppPasswordNeeded : kAppPasswordRefused;
     for (const char* at = form; *at; ++at) {
         if (at[0] == '%' && at[1] == 'h') {
             putHost(out, host);

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "../link/link.h"
+#include "../poster/bluesky_session.h"
 #include "../poster/service.h"
 #include "app.h"
 #include "credentials.h"
@@ -26,6 +27,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     if (!previous && !registerMainWindowClass())
         return 1;
     initCredentials();
+    initSession();
     loadCredentials();
     // An address not understood posts nothing, not even to the usual service:
     // the account belongs to another.
@@ -33,7 +35,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     loadServiceAddress(service);
     ServiceCheck check = setServiceAddress(service);
     if (check != kServiceUsable) {
-        tellServiceUnusable(service, check == kServiceNeedsHttps);
+        tellServiceUnusable(service, check);
         return 1;
     }
     char username[kCredentialSize];

@@ -10,14 +10,18 @@ void show(HWND owner, const WCHAR* text) {
 
 }  // namespace
 
-void tellServiceUnusable(const char* address, bool needsHttps) {
+void tellServiceUnusable(const char* address, ServiceCheck check) {
     WCHAR value[256] = {};
     MultiByteToWideChar(CP_ACP, 0, address, -1, value, 256);
-    const WCHAR* why = needsHttps ? L", a Mastodon server over plain http. Such a server is reached only over https, "
-                                    L"since its access token would otherwise travel where anyone on the way "
-                                    L"could read it"
-                                  : L", which is not an http or https address that Moodshuttle can use";
-    // At most 259 + 255 characters of arguments and 170 of the reason: well
+    const WCHAR* why = check == kMastodonOverHttp
+                           ? L", a Mastodon server over plain http. Such a server is reached only over https, "
+                             L"since its access token would otherwise travel where anyone on the way could read it"
+                       : check == kBlueskyOverHttp
+                           ? L", an AT Protocol server over plain http. Such a server is reached only over "
+                             L"https, since the app password would otherwise travel where anyone on the way "
+                             L"could read it"
+                           : L", which is not an http or https address that Moodshuttle can use";
+    // At most 259 + 255 characters of arguments and 180 of the reason: well
     // inside the 1024 that wsprintfW writes.
     WCHAR text[1024];
     wsprintfW(text,

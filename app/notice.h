@@ -5,10 +5,12 @@
 #pragma once
 #include <windows.h>
 
+#include "../poster/service.h"
+
 // The settings name a status service address that cannot be used: not an
-// address of ours at all, or one for a server that takes a token, over
-// plain http.
-void tellServiceUnusable(const char* address, bool needsHttps);
+// address of ours at all, or one for a server that takes a token or an app
+// password, over plain http.
+void tellServiceUnusable(const char* address, ServiceCheck why);
 
 // The account could not be written to the settings file.
 void tellAccountNotSaved();

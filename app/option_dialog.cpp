@@ -2,6 +2,7 @@
 
 #include <uxtheme.h>
 
+#include "../poster/bluesky_session.h"
 #include "../res/resource.h"
 #include "app.h"
 #include "credentials.h"
@@ -61,6 +62,9 @@ void onOk(HWND hDlg) {
         return;
     }
     g_notSaved = !saveCredentials(username, password);
+    // From here on every mood goes with the new pair: the session of the
+    // old one is dropped, and a refusal of it forgotten.
+    forgetSession();
     EndDialog(hDlg, IDOK);
 }
 

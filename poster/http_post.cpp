@@ -28,6 +28,16 @@ void discardResponse(HINTERNET request) {
     GlobalFree(block);
 }
 
+// Reads the body until the HTTP client has no more of it or the room is
+// full: an answer may come in chunks, with no length told beforehand.
+DWORD readAnswer(HINTERNET request, char* answer, DWORD room) {
+    DWORD used = 0;
+    DWORD read = 0;
+    while (used < room && InternetReadFile(request, answer + used, room - used, &read) && read)
+        used += read;
+    return used;
+}
+
 void setCredential(HINTERNET request, DWORD option, const char* value) {
     InternetSetOptionA(request, option, const_cast<char*>(value), static_cast<DWORD>(strlen(value)));
 }
@@ -43,12 +53,13 @@ PostResult sendPost(const PostRequest& post) {
     // not with the Windows logon either, which the HTTP client would offer
     // a server or proxy that asks for it.
     DWORD flags = g_service.flags | (post.username ? 0 : INTERNET_FLAG_NO_AUTH);
-    HINTERNET request = HttpOpenRequestA(connection, "POST", g_service.path, NULL, NULL, accept, flags, 0);
+    HINTERNET request = HttpOpenRequestA(connection, "POST", post.path ? post.path : g_service.path, NULL, NULL,
+                                         accept, flags, 0);
     if (post.username) {
         setCredential(request, INTERNET_OPTION_USERNAME, post.username);
         setCredential(request, INTERNET_OPTION_PASSWORD, post.password);
     }
-    PostResult result = {kNotReached, 0};
+    PostResult result = {kNotReached, 0, 0};
     DWORD sendError = 0;
     if (HttpSendRequestA(request, post.headers, post.headersLength, const_cast<char*>(post.body), post.bodyLength)) {
         DWORD size = sizeof result.status;
@@ -56,7 +67,10 @@ PostResult sendPost(const PostRequest& post) {
     } else {
         sendError = GetLastError();
     }
-    discardResponse(request);
+    if (post.answer)
+        result.answerSize = readAnswer(request, post.answer, post.answerRoom);
+    else
+        discardResponse(request);
     InternetCloseHandle(request);
     InternetCloseHandle(connection);
     InternetCloseHandle(session);

@@ -57,8 +57,8 @@ bool postToMastodon(const char* mood, PostResult& result) {
                                   token, key);
     char body[kBodyRoom] = "status=";
     formEncode(body + 7, text, kEncodedTextRoom);
-    PostRequest request = {headers, static_cast<DWORD>(headersLength), body, static_cast<DWORD>(strlen(body)),
-                           NULL, NULL};
+    PostRequest request = {NULL, headers, static_cast<DWORD>(headersLength), body, static_cast<DWORD>(strlen(body)),
+                           NULL, NULL, NULL, 0};
     result = sendPost(request);
     return true;
 }

@@ -11,6 +11,10 @@ enum PostOutcome : unsigned {
 };
 constexpr unsigned kOutcomeKinds = 5;
 
+// The status that goes with kAccountRefused when an AT Protocol server asked
+// for an app password: no answer of HTTP has it.
+constexpr unsigned long kAppPasswordNeededStatus = 1;
+
 // `sendError` is the HTTP client's error when the request could not be sent,
 // 0 when it was; `status` is then the answer's status code.
 PostOutcome postOutcome(unsigned long sendError, unsigned long status);

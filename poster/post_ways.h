@@ -9,3 +9,7 @@ bool postStatusUpdate(const char* text, PostResult& result);
 
 // A Mastodon server's statuses, with the access token from the password box.
 bool postToMastodon(const char* text, PostResult& result);
+
+// An AT Protocol server's records, with a session made from the handle and
+// the app password.
+bool postToBluesky(const char* text, PostResult& result);

@@ -6,8 +6,10 @@
 
 DWORD WINAPI postStatusThreadProc(LPVOID text) {
     const char* mood = static_cast<const char*>(text);
-    PostResult result = {kNotReached, 0};
-    bool posted = g_service.way == kMastodon ? postToMastodon(mood, result) : postStatusUpdate(mood, result);
+    PostResult result = {kNotReached, 0, 0};
+    bool posted = g_service.way == kMastodon  ? postToMastodon(mood, result)
+                  : g_service.way == kBluesky ? postToBluesky(mood, result)
+                                              : postStatusUpdate(mood, result);
     GlobalFree(text);
     // By value: nothing of this thread's outlives it.
     if (posted)

@@ -42,7 +42,7 @@ ServiceCheck setServiceAddress(const char* address) {
     // fragment: the query is the server's business.
     PostingWay way = postingWay(path);
     if (needsHttps(way) && !secure)
-        return kServiceNeedsHttps;
+        return way == kMastodon ? kMastodonOverHttp : kBlueskyOverHttp;
     std::memcpy(g_service.host, host, sizeof host);
     if (port == 0)
         port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;

@@ -21,7 +21,8 @@ extern ServiceAddress g_service;
 enum ServiceCheck {
     kServiceUsable,        // taken; an empty value keeps the usual service
     kServiceNotUnderstood, // not an http or https address that can be used
-    kServiceNeedsHttps,    // a server that takes a token, named over plain http
+    kMastodonOverHttp,     // servers reached over https alone, named over plain http
+    kBlueskyOverHttp,
 };
 
 // Takes the settings' `service` value; nothing changes unless it is usable.

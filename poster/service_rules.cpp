@@ -39,11 +39,13 @@ long servicePort(const char* address) {
 }
 
 PostingWay postingWay(const char* path) {
-    return std::strcmp(path, "/api/v1/statuses") == 0 ? kMastodon : kStatusUpdate;
+    if (std::strcmp(path, "/api/v1/statuses") == 0)
+        return kMastodon;
+    return std::strcmp(path, "/xrpc/com.atproto.repo.createRecord") == 0 ? kBluesky : kStatusUpdate;
 }
 
 bool needsHttps(PostingWay way) {
-    return way == kMastodon;
+    return way != kStatusUpdate;
 }
 
 bool accessToken(char* dest, const char* password) {

@@ -16,14 +16,18 @@ long servicePort(const char* address);
 enum PostingWay : unsigned {
     kStatusUpdate,  // the usual status-update request, with a name and password
     kMastodon,      // a Mastodon server's statuses, with an access token
+    kBluesky,       // an AT Protocol server's records, with a handle and an app password
 };
 
 // The way for an address's path, before its query: exactly
-// "/api/v1/statuses" is a Mastodon server; everything else is the usual.
+// "/api/v1/statuses" is a Mastodon server, exactly
+// "/xrpc/com.atproto.repo.createRecord" an AT Protocol server; everything
+// else is the usual.
 PostingWay postingWay(const char* path);
 
 // Whether a server of this way is reached over https alone: true where the
-// request carries a token that plain http would show to anyone on the path.
+// request carries a token or an app password that plain http would show to
+// anyone on the path.
 bool needsHttps(PostingWay way);
 
 // The access token for the Authorization header, from what the password box

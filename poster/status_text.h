@@ -8,6 +8,11 @@
 // Most code points a Mastodon server takes in a status.
 constexpr std::size_t kMastodonLimit = 500;
 
+// Most code points a Bluesky post is cut to: it takes 300 graphemes, and
+// each code point is at least one (and 300 take at most 1200 of its 3000
+// bytes).
+constexpr std::size_t kBlueskyLimit = 300;
+
 // Bytes a text of at most `limit` code points may need, terminator included.
 constexpr std::size_t statusTextSize(std::size_t limit) {
     return limit * 4 + 1;

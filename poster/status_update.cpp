@@ -26,8 +26,8 @@ bool postStatusUpdate(const char* text, PostResult& result) {
     static_assert(7 + kEncodedRoom + sizeof " " <= kBodySize, "the longest encoding leaves room for the space");
     std::size_t length = strlen(body);
     memcpy(body + length, " ", sizeof " ");
-    PostRequest request = {kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(length + 1),
-                           username, password};
+    PostRequest request = {NULL, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(length + 1),
+                           username, password, NULL, 0};
     result = sendPost(request);
     return true;
 }

@@ -26,6 +26,7 @@ import urllib.request
 
 import harness
 import tls
+from xrpc_relay import XrpcRelay
 
 NODE = "/usr/bin/node"
 FAKETIME = "/usr/bin/faketime"
@@ -54,8 +55,9 @@ class Pds:
     """The PDS on a free loopback port, nginx with TLS in front of it on
     another (url()), both in folder. Several may run at once."""
 
-    def __init__(self, folder, certs):
-        """certs: from tls.make_certs; nginx serves "trusted"."""
+    def __init__(self, folder, certs, relay=False):
+        """certs: from tls.make_certs; nginx serves "trusted". With relay,
+        an XrpcRelay (self.relay) sits between nginx and the server."""
         self.dir = folder
         os.makedirs(os.path.join(folder, "data"), exist_ok=True)
         self.clock_file = os.path.join(folder, "clock")
@@ -69,9 +71,15 @@ class Pds:
         self.proc = tls._start([FAKETIME, "-m", "-f", "+0", ENV, "-u", "FAKETIME", NODE, SERVE, str(self.port)],
                                folder, lambda: (harness.read_text(out) or "").startswith("ready "), [], "pds",
                                env=env, group=True)
+        self.relay = None
         try:
-            self.tls = tls.TlsService(os.path.join(folder, "nginx"), certs["trusted"], self.port)
+            if relay:
+                self.relay = XrpcRelay(self.port)
+            self.tls = tls.TlsService(os.path.join(folder, "nginx"), certs["trusted"],
+                                      self.relay.port if relay else self.port)
         except Exception:
+            if self.relay:
+                self.relay.stop()
             tls._stop(self.proc, group=True)
             raise
         self._context = ssl.create_default_context(cafile=certs["root"])
@@ -86,6 +94,8 @@ class Pds:
         try:
             self.tls.stop()
         finally:
+            if self.relay:
+                self.relay.stop()
             tls._stop(self.proc, group=True)
 
     def url(self, path="/"):

@@ -14,6 +14,7 @@
 
 #include "../app/app.h"
 #include "../app/credentials.h"
+#include "../poster/bluesky_session.h"
 #include "../poster/poster.h"
 #include "../poster/service.h"
 
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
     // Stands in for the main window, which each poster tells how it ended.
     g_mainWindow = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     initCredentials();
+    initSession();
     storeCredentials(fromHex(argv[2]).c_str(), fromHex(argv[3]).c_str());
     std::vector<HANDLE> posters;
     for (int i = 4; i < argc; ++i) {

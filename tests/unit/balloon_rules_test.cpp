@@ -63,6 +63,13 @@ TEST(BalloonText, NamesTheHostAndWhatItRefusedAndFits) {
          "the usual service refuses the pair"},
         {kOtherAnswer, 422, "social.example", kMastodon, "social.example answered with status 422,",
          "a refused text is another answer"},
+        {kAccountRefused, 401, "bsky.social", kBluesky, "bsky.social refused the handle or app password,",
+         "an AT Protocol server refuses the pair it was given"},
+        {kAccountRefused, kAppPasswordNeededStatus, "bsky.social", kBluesky,
+         "bsky.social wants an app password, not the account's own password,",
+         "the main password was given where an app password belongs"},
+        {kOtherAnswer, 200, "bsky.social", kBluesky, "bsky.social answered with status 200,",
+         "a 2xx without a session is an answer with its code"},
     };
     for (const auto& c : cases) {
         FailureTelling telling = {};

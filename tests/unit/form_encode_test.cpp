@@ -159,10 +159,14 @@ TEST(PostingWay, ThePathAloneChooses) {
         {"/x/api/v1/statuses", kStatusUpdate},
         {"/statuses/update.json", kStatusUpdate},
         {"/", kStatusUpdate},
+        {"/xrpc/com.atproto.repo.createRecord", kBluesky},
+        {"/xrpc/com.atproto.repo.createRecord/", kStatusUpdate},
+        {"/xrpc/com.atproto.server.createSession", kStatusUpdate},
     };
     for (const auto& c : cases)
         EXPECT_EQ(postingWay(c.path), c.way) << "path: " << c.path;
     EXPECT_TRUE(needsHttps(kMastodon));
+    EXPECT_TRUE(needsHttps(kBluesky));
     EXPECT_FALSE(needsHttps(kStatusUpdate));
 }
 

@@ -1,0 +1,175 @@
+#include "bluesky_session.h"
+
+#include <cstring>
+
+#include "../app/credentials.h"
+#include "json_text.h"
+
+namespace {
+
+// A session's answer is a few hundred bytes and the DID document; one that
+// does not fit is not one that makes a session.
+const DWORD kAnswerRoom = 16 * 1024;
+
+// An account name or password as UTF-8: each ANSI byte may become three.
+const std::size_t kUtf8Room = 3 * (kCredentialSize - 1) + 1;
+
+CRITICAL_SECTION g_lock;
+HANDLE g_attemptEnded;    // manual-reset; reset while an attempt is on the network
+volatile LONG g_account;  // counts the accounts given; forgetSession's alone
+
+// Guarded by g_lock.
+LONG g_accountHeld;           // the account what follows belongs to
+bool g_making;                // a poster is asking the server for a session
+bool g_held;                  // g_tokens holds a session
+bool g_refused;               // the server refused this account's pair: ask nothing more
+bool g_lastMade;              // the last attempt to end made a session
+unsigned long g_attemptsEnded;
+PostResult g_failure;         // how the last attempt failed
+SessionTokens g_tokens;
+
+void toUtf8(const char* ansi, char (&utf8)[kUtf8Room]) {
+    WCHAR wide[kCredentialSize];
+    if (!MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kCredentialSize) ||
+        !WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, sizeof utf8, NULL, NULL))
+        utf8[0] = '\0';
+    SecureZeroMemory(wide, sizeof wide);
+}
+
+// Asks for a new session with the account's handle and app password.
+PostResult createSession(char* answer) {
+    char username[kCredentialSize];
+    char password[kCredentialSize];
+    copyCredentials(username, password);
+    char identifier[kUtf8Room];
+    char secret[kUtf8Room];
+    toUtf8(username, identifier);
+    toUtf8(password, secret);
+    char body[2 * jsonStringSize(kUtf8Room - 1) + 32];
+    std::size_t used = 0;
+    jsonAppendRaw(body, sizeof body, used, "{\"identifier\":");
+    jsonAppendString(body, sizeof body, used, identifier);
+    jsonAppendRaw(body, sizeof body, used, ",\"password\":");
+    jsonAppendString(body, sizeof body, used, secret);
+    jsonAppendRaw(body, sizeof body, used, "}");
+    static const char kHeaders[] = "Content-Type: application/json";
+    PostRequest request = {"/xrpc/com.atproto.server.createSession", kHeaders, sizeof kHeaders - 1, body,
+                           static_cast<DWORD>(used), NULL, NULL, answer, kAnswerRoom};
+    PostResult result = sendPost(request);
+    SecureZeroMemory(password, sizeof password);
+    SecureZeroMemory(secret, sizeof secret);
+    SecureZeroMemory(body, sizeof body);
+    return result;
+}
+
+// One attempt on the network: a renewal with the refresh token where one is
+// given, and a new session where there is none or the server refused it.
+SessionAnswer makeSession(const char* refresh, SessionTokens& made, PostResult& result) {
+    char answer[kAnswerRoom];
+    if (refresh) {
+        char headers[kBearerHeadersRoom];
+        PostRequest request = {"/xrpc/com.atproto.server.refreshSession", headers, bearerHeaders(headers, "", refresh),
+                               NULL, 0, NULL, NULL, answer, kAnswerRoom};
+        result = sendPost(request);
+        if (readSession(result.status, answer, result.answerSize, made) == SessionAnswer::made)
+            return SessionAnswer::made;
+        if (result.status != 401 && !tokenRefused(result.status, answer, result.answerSize))
+            return SessionAnswer::otherAnswer;  // not reached, say: the refresh token may still do
+    }
+    result = createSession(answer);
+    return readSession(result.status, answer, result.answerSize, made);
+}
+
+// How a session that was not made is told: a refusal as the account's, an
+// answer that made none with its code, whatever it was.
+void tellFailure(SessionAnswer answer, PostResult& result) {
+    if (answer == SessionAnswer::refused || answer == SessionAnswer::appPasswordNeeded) {
+        result.outcome = kAccountRefused;
+        result.status = answer == SessionAnswer::refused ? 401 : kAppPasswordNeededStatus;
+    } else if (result.outcome == kPosted || result.outcome == kAccountRefused) {
+        result.outcome = kOtherAnswer;
+    }
+}
+
+}  // namespace
+
+DWORD bearerHeaders(char (&headers)[kBearerHeadersRoom], const char* lines, const char* token) {
+    lstrcpynA(headers, lines, 64);  // with the 22 bytes below and the token, well inside the room
+    lstrcatA(headers, "Authorization: Bearer ");
+    lstrcatA(headers, token);
+    return static_cast<DWORD>(lstrlenA(headers));
+}
+
+void initSession() {
+    InitializeCriticalSection(&g_lock);
+    g_attemptEnded = CreateEventA(NULL, TRUE, TRUE, NULL);
+}
+
+void forgetSession() {
+    InterlockedIncrement(&g_account);
+}
+
+bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure) {
+    EnterCriticalSection(&g_lock);
+    LONG account;
+    for (;;) {
+        account = g_account;
+        if (g_accountHeld != account) {
+            g_accountHeld = account;
+            g_held = g_refused = false;
+        }
+        if (g_refused) {
+            failure = g_failure;
+            LeaveCriticalSection(&g_lock);
+            return false;
+        }
+        if (g_held && !(stale && std::strcmp(stale, g_tokens.access) == 0)) {
+            tokens = g_tokens;
+            LeaveCriticalSection(&g_lock);
+            return true;
+        }
+        if (!g_making)
+            break;
+        unsigned long ended = g_attemptsEnded;
+        LeaveCriticalSection(&g_lock);
+        WaitForSingleObject(g_attemptEnded, INFINITE);
+        EnterCriticalSection(&g_lock);
+        if (g_attemptsEnded != ended && !g_lastMade) {
+            // The attempt waited for failed: this mood shares its failure
+            // rather than asking the server once more.
+            failure = g_failure;
+            LeaveCriticalSection(&g_lock);
+            return false;
+        }
+    }
+    // This poster asks, and the others wait for it.
+    char refresh[kTokenMax + 1] = "";
+    if (g_held)
+        std::memcpy(refresh, g_tokens.refresh, sizeof refresh);
+    g_making = true;
+    ResetEvent(g_attemptEnded);
+    LeaveCriticalSection(&g_lock);
+
+    PostResult result = {kPosted, 0, 0};
+    SessionAnswer answer = makeSession(refresh[0] ? refresh : NULL, tokens, result);
+    bool made = answer == SessionAnswer::made;
+    tellFailure(answer, result);
+
+    EnterCriticalSection(&g_lock);
+    g_making = false;
+    ++g_attemptsEnded;
+    g_lastMade = made;
+    g_failure = result;
+    // Kept only for the account it was made with; a mood from before the
+    // dialog's OK is still posted with it.
+    if (account == g_account) {
+        if (made)
+            g_tokens = tokens;
+        g_held = made || g_held;
+        g_refused = result.outcome == kAccountRefused;
+    }
+    SetEvent(g_attemptEnded);
+    LeaveCriticalSection(&g_lock);
+    failure = result;
+    return made;
+}

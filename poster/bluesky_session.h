@@ -1,0 +1,27 @@
+// The one session with an AT Protocol server that every poster shares: made
+// when the first mood needs it, kept in memory only, renewed when the server
+// no longer takes its token, and dropped when the account changes.
+#pragma once
+
+#include "http_post.h"
+#include "session_rules.h"
+
+// Must run once on the main thread before any poster starts.
+void initSession();
+
+// Drops the session and any refusal of the old pair, for an account just
+// given in the Option dialog. Takes no lock, so it never waits on a poster.
+void forgetSession();
+
+// Copies the session into tokens, making it first when there is none, or
+// renewing it when `stale` (an access token the server refused, or null) is
+// still the one held. Posters that come while an attempt is on the network
+// wait for it and share its result. False, with how it failed in failure,
+// when there is no session to post with: after the server refused the pair,
+// until forgetSession, no attempt is made and each poster is told so again.
+bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure);
+
+// Header lines (each ended by CR LF) and "Authorization: Bearer TOKEN" after
+// them; the token is one isHeaderToken took. Returns the length.
+constexpr unsigned kBearerHeadersRoom = 128 + kTokenMax;
+DWORD bearerHeaders(char (&headers)[kBearerHeadersRoom], const char* lines, const char* token);

@@ -1,0 +1,115 @@
+"""A relay between the rig's nginx and the reference AT Protocol server, for
+the tests and the benchmarks: it records every request as nginx passed it on
+(method, path, headers, body), hands it to the server, and records when the
+server's answer came back (time.monotonic(), the clock the benchmarks'
+services stamp with) and its status.
+
+Modes, for what the reference server never does by itself:
+- "pass": the server's answer as it came, with its Content-Length;
+- "unsized": the same answer with no Content-Length, ended by closing the
+  connection, which nginx hands on to the client in chunks;
+- "factor": createSession is answered 401 AuthFactorTokenRequired without
+  asking the server, as Bluesky's own service answers an account's main
+  password where it wants a code sent by e-mail (the server's lexicon,
+  com.atproto.server.createSession, names that error)."""
+
+import http.client
+import http.server
+import json
+import threading
+import time
+
+# Not handed on in either direction: they are about one connection.
+HOP_BY_HOP = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade", "proxy-connection",
+              "content-length"}
+
+FACTOR_ANSWER = {"error": "AuthFactorTokenRequired", "message": "A sign in code has been sent to your email address"}
+
+
+class XrpcRelay:
+    def __init__(self, upstream_port):
+        self.upstream = upstream_port
+        self.mode = "pass"
+        self._lock = threading.Condition()
+        self._records = []
+        relay = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            # nginx speaks HTTP/1.0 to its upstream: an answer ends at its
+            # length, or where the connection closes.
+            protocol_version = "HTTP/1.0"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                relay._serve(self)
+
+            do_GET = do_POST
+
+        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._server.daemon_threads = True
+        self.port = self._server.server_address[1]
+        self._thread = threading.Thread(target=self._server.serve_forever, name="xrpc-relay", daemon=True)
+        self._thread.start()
+
+    def stop(self):
+        self._server.shutdown()
+        self._server.server_close()
+
+    def requests(self, path=None):
+        """The requests so far, in the order they came; those to one path
+        alone ("/xrpc/NAME", the query left off) where path is given. Each
+        has method, path, headers, body, and, once answered, status, answer
+        (the body) and answered (the monotonic time)."""
+        with self._lock:
+            return [dict(r) for r in self._records if path is None or r["path"].split("?")[0] == path]
+
+    def wait_for(self, path, count, timeout):
+        """Waits until count requests to path have been answered."""
+        def answered():
+            return len([r for r in self._records if r["path"].split("?")[0] == path and "status" in r]) >= count
+        with self._lock:
+            self._lock.wait_for(answered, timeout)
+        return self.requests(path)
+
+    def _serve(self, handler):
+        length = int(handler.headers.get("Content-Length") or 0)
+        body = handler.rfile.read(length) if length > 0 else b""
+        record = {"method": handler.command, "path": handler.path, "headers": list(handler.headers.items()),
+                  "body": body}
+        with self._lock:
+            self._records.append(record)
+            mode = self.mode
+        if mode == "factor" and handler.path.split("?")[0] == "/xrpc/com.atproto.server.createSession":
+            status, headers, answer = 401, [("Content-Type", "application/json; charset=utf-8")], \
+                json.dumps(FACTOR_ANSWER).encode()
+        else:
+            status, headers, answer = self._ask(handler, body)
+        with self._lock:
+            record.update(status=status, answer=answer, answered=time.monotonic())
+            self._lock.notify_all()
+        handler.send_response(status)
+        for name, value in headers:
+            handler.send_header(name, value)
+        if mode != "unsized":
+            handler.send_header("Content-Length", str(len(answer)))
+        handler.end_headers()
+        handler.wfile.write(answer)
+
+    def _ask(self, handler, body):
+        connection = http.client.HTTPConnection("127.0.0.1", self.upstream, timeout=60)
+        try:
+            connection.putrequest(handler.command, handler.path, skip_host=True, skip_accept_encoding=True)
+            for name, value in handler.headers.items():
+                if name.lower() not in HOP_BY_HOP:
+                    connection.putheader(name, value)
+            if body:
+                connection.putheader("Content-Length", str(len(body)))
+            connection.endheaders(body or None)
+            answer = connection.getresponse()
+            data = answer.read()
+            headers = [(n, v) for n, v in answer.getheaders() if n.lower() not in HOP_BY_HOP]
+            return answer.status, headers, data
+        finally:
+            connection.close()
