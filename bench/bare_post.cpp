@@ -3,9 +3,12 @@
 // starts one thread per mood that makes the identical request: same agent,
 // proxy setting, flags, headers, credentials and body; over https to the
 // host, port and path given, with the flags the program adds for an address
-// of the settings' own.
+// of the settings' own. With --bearer it makes an AT Protocol server's
+// createRecord instead, as the program does with a session it already has:
+// the access token and DID are handed to it, made beforehand.
 //
 //   bare_post USERNAME PASSWORD [HOST PORT PATH]   prints "ready HWND", then runs until killed
+//   bare_post --bearer ACCESS_TOKEN DID HOST PORT PATH
 #include <windows.h>
 #include <wininet.h>
 
@@ -14,6 +17,8 @@
 #include <cstring>
 
 #include "../poster/form_encode.h"
+#include "../poster/json_text.h"
+#include "../poster/status_text.h"
 
 namespace {
 
@@ -32,6 +37,54 @@ const char kExtraHeaders[] =
     "X-Twitter-Client: Moodshuttle\r\n"
     "X-Twitter-Client-Version: 0.1\r\n"
     "X-Twitter-Client-URL: http://moodshuttle.example.org/moodshuttle.xml";
+
+// For --bearer: the token and the DID, set once by main.
+char g_bearerHeaders[2300];
+char g_did[2100];
+
+// The program's createRecord body for the text, made the same way.
+DWORD recordBody(char* body, size_t room, const char* mood) {
+    char text[statusTextSize(kBlueskyLimit)];
+    statusText(text, mood, kBlueskyLimit);
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char createdAt[32];
+    snprintf(createdAt, sizeof createdAt, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    size_t used = 0;
+    jsonAppendRaw(body, room, used, "{\"repo\":");
+    jsonAppendString(body, room, used, g_did);
+    jsonAppendRaw(body, room, used,
+                  ",\"collection\":\"app.bsky.feed.post\",\"record\":{\"$type\":\"app.bsky.feed.post\",\"text\":");
+    jsonAppendString(body, room, used, text);
+    jsonAppendRaw(body, room, used, ",\"createdAt\":");
+    jsonAppendString(body, room, used, createdAt);
+    jsonAppendRaw(body, room, used, "}}");
+    return static_cast<DWORD>(used);
+}
+
+DWORD WINAPI postRecord(LPVOID param) {
+    char* text = static_cast<char*>(param);
+    HINTERNET session = InternetOpenA("Moodshuttle", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET connection = InternetConnectA(session, g_host, g_port, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 0);
+    const char* accept[] = {"*/*", NULL};
+    HINTERNET request =
+        HttpOpenRequestA(connection, "POST", g_path, NULL, NULL, accept, g_flags | INTERNET_FLAG_NO_AUTH, 0);
+    static const size_t kRoom = 24 * 1024;
+    char* body = static_cast<char*>(malloc(kRoom));
+    DWORD length = body ? recordBody(body, kRoom, text) : 0;
+    HttpSendRequestA(request, g_bearerHeaders, static_cast<DWORD>(strlen(g_bearerHeaders)), body, length);
+    char answer[1024];
+    DWORD read = 0, used = 0;
+    while (used < sizeof answer && InternetReadFile(request, answer + used, sizeof answer - used, &read) && read)
+        used += read;
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+    free(body);
+    free(text);
+    return 0;
+}
 
 DWORD WINAPI post(LPVOID param) {
     char* text = static_cast<char*>(param);
@@ -65,7 +118,7 @@ void onMood(const COPYDATASTRUCT* data) {
     if (!text)
         return;
     memcpy(text, bytes + kMoodPrefixLength, length);
-    if (HANDLE thread = CreateThread(NULL, 0, post, text, 0, NULL))
+    if (HANDLE thread = CreateThread(NULL, 0, g_did[0] ? postRecord : post, text, 0, NULL))
         CloseHandle(thread);
     else
         free(text);
@@ -82,11 +135,20 @@ LRESULT CALLBACK windowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3 && argc != 6) {
-        fputs("usage: bare_post USERNAME PASSWORD [HOST PORT PATH]\n", stderr);
+    if (argc == 7 && strcmp(argv[1], "--bearer") == 0) {
+        snprintf(g_bearerHeaders, sizeof g_bearerHeaders,
+                 "Content-Type: application/json\r\nAuthorization: Bearer %s", argv[2]);
+        snprintf(g_did, sizeof g_did, "%s", argv[3]);
+        g_host = argv[4];
+        g_port = static_cast<INTERNET_PORT>(atoi(argv[5]));
+        g_path = argv[6];
+        g_flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    } else if (argc != 3 && argc != 6) {
+        fputs("usage: bare_post USERNAME PASSWORD [HOST PORT PATH]\n"
+              "       bare_post --bearer ACCESS_TOKEN DID HOST PORT PATH\n", stderr);
         return 2;
     }
-    if (argc == 6) {
+    if (argc == 6 && strcmp(argv[1], "--bearer") != 0) {
         g_host = argv[3];
         g_port = static_cast<INTERNET_PORT>(atoi(argv[4]));
         g_path = argv[5];

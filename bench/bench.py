@@ -22,6 +22,7 @@ each stamp is moved by the gap between the two clocks, read beside it."""
 
 import argparse
 import datetime
+import json
 import os
 import re
 import shutil
@@ -37,6 +38,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "rig"))
 import harness  # noqa: E402
 import tls  # noqa: E402
+from pds import Pds  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
 NGINX = "/usr/sbin/nginx"
@@ -48,7 +50,7 @@ FIRST_WINDOW_LINE = "minimal_window::WM_CREATE\n"
 SHIPPED_LIMIT = 64 * 1024
 SIZE_ROW = "size of the shipped executable"
 # The groups of rows, in the order they run; --only picks some.
-GROUPS = ("size", "idle", "latency", "sendmessage", "https", "start", "burst", "soak")
+GROUPS = ("size", "idle", "latency", "sendmessage", "https", "bluesky", "start", "burst", "soak")
 
 FULL = dict(latency=200, sendmessage=1000, idle=60, starts=10, burst=2000, soak=10000, rate=20, settle=120)
 QUICK = dict(latency=40, sendmessage=100, idle=20, starts=4, burst=2000, soak=400, rate=20, settle=75)
@@ -436,6 +438,70 @@ def bench_latency_https(table, build, rig, service, n, details, keep):
             rig.wine.env["http_proxy"] = proxy
 
 
+CREATE_RECORD = "/xrpc/com.atproto.repo.createRecord"
+
+
+def bench_bluesky(table, build, rig, n, details, keep):
+    """Mood to record made on the reference AT Protocol server, behind nginx
+    with TLS, with the rig's relay between the two stamping the server's
+    answer: the program, its session made by its first mood, beside the
+    bare poster making the same createRecord with a session made
+    beforehand. The first mood's extra time is the session's."""
+    certs = tls.make_certs(os.path.join(keep, "certs-bluesky-" + build))
+    tls.trust_root(rig.wine, certs)
+    folder = os.path.join(keep, "pds-" + build)
+    shutil.rmtree(folder, ignore_errors=True)
+    with Pds(folder, certs, relay=True) as pds:
+        account = pds.create_account("bench.test", "bench-main-password")
+        app_password = pds.create_app_password(account, "bench")
+        program_path = harness.install_program(rig.wine.folder("app-bluesky"), harness.settings_text(
+            "bench.test", app_password) + "service=%s\r\n" % pds.url(CREATE_RECORD))
+        session = pds.xrpc("com.atproto.server.createSession", {"identifier": "bench.test", "password": app_password})
+        proxy = rig.wine.env.pop("http_proxy")
+        try:
+            client = rig.client()
+            program, link = rig.program_linked(client, program_path)
+            bare, bare_window = rig.helper("bare_post.exe", "--bearer", session["accessJwt"], session["did"],
+                                           "localhost", str(pds.tls.port), CREATE_RECORD)
+
+            def made(text):
+                """When the server answered the createRecord of text, or None."""
+                def find():
+                    for r in pds.relay.requests(CREATE_RECORD):
+                        if r.get("status") == 200 and json.loads(r["body"])["record"]["text"] == text:
+                            return r["answered"]
+                    return None
+                harness.wait_until(lambda: find() is not None, 20, step=0.01)
+                return find()
+
+            sent, _, _ = timed(client, link, "bsky-first")
+            first = made("bsky-first")
+            lat = ([], [])
+            for i, side in enumerate(abba(2 * n)):
+                text = "bsky-%s-%d" % ("pb"[side], i)
+                sent_at, _, result = timed(client, (link, bare_window)[side], text)
+                answered = made(text)
+                if result != "1" or answered is None:
+                    details.append("%s bluesky: mood %s made no record (%s)" % (build, text, result))
+                    continue
+                lat[side].append(answered - sent_at)
+                time.sleep(0.05)
+            table.ratio(build, "mood to record made on Bluesky's server, median of %d" % n, median(lat[0]),
+                        median(lat[1]), "ms", 1.10)
+            table.ratio(build, "mood to record made on Bluesky's server, p99", p99(lat[0]), p99(lat[1]), "ms", None)
+            if first is None:
+                details.append("%s bluesky: the first mood made no record" % build)
+            else:
+                table.plain(build, "first mood, its session made too (beside the median)",
+                            fmt(first - sent, "ms"), fmt(median(lat[0]), "ms"), "-", None)
+            sessions = len(pds.relay.requests("/xrpc/com.atproto.server.createSession"))
+            details.append("%s bluesky samples: program %d, baseline %d; sessions asked for: %d (one the bench's own)"
+                           % (build, len(lat[0]), len(lat[1]), sessions))
+            rig.stop(program, client, bare)
+        finally:
+            rig.wine.env["http_proxy"] = proxy
+
+
 def bench_sendmessage(table, build, service, client, link, ret1, n, delay, details):
     service.delay = delay
     took = ([], [])
@@ -635,6 +701,9 @@ def bench_build(table, build, path, sizes, wanted, details, keep):
         if "https" in wanted:
             log("%s: latency over https, %d each" % (build, sizes["latency"]))
             bench_latency_https(table, build, rig, service, sizes["latency"], details, keep)
+        if "bluesky" in wanted:
+            log("%s: latency to Bluesky's server, %d each" % (build, sizes["latency"]))
+            bench_bluesky(table, build, rig, sizes["latency"], details, keep)
         if "start" in wanted:
             log("%s: starts, %d each" % (build, sizes["starts"]))
             bench_start(table, build, rig, sizes["starts"])
