@@ -17,8 +17,7 @@
 #include <cstring>
 
 #include "../poster/form_encode.h"
-#include "../poster/json_text.h"
-#include "../poster/status_text.h"
+#include "../poster/record_body.h"
 
 namespace {
 
@@ -43,24 +42,15 @@ char g_bearerHeaders[2300];
 char g_did[2100];
 
 // The program's createRecord body for the text, made the same way.
-DWORD recordBody(char* body, size_t room, const char* mood) {
+DWORD recordBodyFor(char* body, const char* mood) {
     char text[statusTextSize(kBlueskyLimit)];
     statusText(text, mood, kBlueskyLimit);
     SYSTEMTIME now;
     GetSystemTime(&now);
-    char createdAt[32];
+    char createdAt[kCreatedAtMax + 1];
     snprintf(createdAt, sizeof createdAt, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", now.wYear, now.wMonth, now.wDay,
              now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-    size_t used = 0;
-    jsonAppendRaw(body, room, used, "{\"repo\":");
-    jsonAppendString(body, room, used, g_did);
-    jsonAppendRaw(body, room, used,
-                  ",\"collection\":\"app.bsky.feed.post\",\"record\":{\"$type\":\"app.bsky.feed.post\",\"text\":");
-    jsonAppendString(body, room, used, text);
-    jsonAppendRaw(body, room, used, ",\"createdAt\":");
-    jsonAppendString(body, room, used, createdAt);
-    jsonAppendRaw(body, room, used, "}}");
-    return static_cast<DWORD>(used);
+    return static_cast<DWORD>(recordBody(body, g_did, text, createdAt));
 }
 
 DWORD WINAPI postRecord(LPVOID param) {
@@ -70,9 +60,8 @@ DWORD WINAPI postRecord(LPVOID param) {
     const char* accept[] = {"*/*", NULL};
     HINTERNET request =
         HttpOpenRequestA(connection, "POST", g_path, NULL, NULL, accept, g_flags | INTERNET_FLAG_NO_AUTH, 0);
-    static const size_t kRoom = 24 * 1024;
-    char* body = static_cast<char*>(malloc(kRoom));
-    DWORD length = body ? recordBody(body, kRoom, text) : 0;
+    char* body = static_cast<char*>(malloc(kRecordBodyRoom));
+    DWORD length = body ? recordBodyFor(body, text) : 0;
     HttpSendRequestA(request, g_bearerHeaders, static_cast<DWORD>(strlen(g_bearerHeaders)), body, length);
     char answer[1024];
     DWORD read = 0, used = 0;
