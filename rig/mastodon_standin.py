@@ -15,10 +15,11 @@ Every request is recorded, whole, before it is answered. The mode "basic"
 answers every request 401 with a Basic challenge instead, as a server that
 asks for a password would; "busy" answers 429, as past the rate limit."""
 
-import http.server
 import json
 import threading
 import urllib.parse
+
+from loopback_http import LoopbackHttp, read_request
 
 LIMIT = 500
 
@@ -33,28 +34,11 @@ class MastodonStandin:
         self._records = []
         self._statuses = []
         self._keys = {}
-        standin = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
-            def do_POST(self):
-                standin._serve(self)
-
-            do_GET = do_PUT = do_POST
-
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self._server.daemon_threads = True
-        self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, name="mastodon-standin", daemon=True)
-        self._thread.start()
+        self._http = LoopbackHttp("mastodon-standin", self._serve)
+        self.port = self._http.port
 
     def stop(self):
-        self._server.shutdown()
-        self._server.server_close()
+        self._http.stop()
 
     def requests(self):
         with self._lock:
@@ -71,10 +55,8 @@ class MastodonStandin:
             return [dict(r) for r in self._records]
 
     def _serve(self, handler):
-        length = int(handler.headers.get("Content-Length") or 0)
-        body = handler.rfile.read(length) if length > 0 else b""
-        record = {"method": handler.command, "path": handler.path, "headers": list(handler.headers.items()),
-                  "body": body}
+        record = read_request(handler)
+        body = record["body"]
         with self._lock:
             self._records.append(record)
             self._lock.notify_all()

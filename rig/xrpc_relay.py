@@ -14,10 +14,11 @@ Modes, for what the reference server never does by itself:
   com.atproto.server.createSession, names that error)."""
 
 import http.client
-import http.server
 import json
 import threading
 import time
+
+from loopback_http import LoopbackHttp, read_request
 
 # Not handed on in either direction: they are about one connection.
 HOP_BY_HOP = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade", "proxy-connection",
@@ -32,30 +33,13 @@ class XrpcRelay:
         self.mode = "pass"
         self._lock = threading.Condition()
         self._records = []
-        relay = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            # nginx speaks HTTP/1.0 to its upstream: an answer ends at its
-            # length, or where the connection closes.
-            protocol_version = "HTTP/1.0"
-
-            def log_message(self, *args):
-                pass
-
-            def do_POST(self):
-                relay._serve(self)
-
-            do_GET = do_POST
-
-        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self._server.daemon_threads = True
-        self.port = self._server.server_address[1]
-        self._thread = threading.Thread(target=self._server.serve_forever, name="xrpc-relay", daemon=True)
-        self._thread.start()
+        # nginx speaks HTTP/1.0 to its upstream: an answer ends at its
+        # length, or where the connection closes.
+        self._http = LoopbackHttp("xrpc-relay", self._serve, protocol="HTTP/1.0")
+        self.port = self._http.port
 
     def stop(self):
-        self._server.shutdown()
-        self._server.server_close()
+        self._http.stop()
 
     def requests(self, path=None):
         """The requests so far, in the order they came; those to one path
@@ -65,19 +49,18 @@ class XrpcRelay:
         with self._lock:
             return [dict(r) for r in self._records if path is None or r["path"].split("?")[0] == path]
 
-    def wait_for(self, path, count, timeout):
-        """Waits until count requests to path have been answered."""
+    def wait_for(self, path, count, timeout, since=0):
+        """Waits until count requests to path, from the since'th request on,
+        have been answered."""
         def answered():
-            return len([r for r in self._records if r["path"].split("?")[0] == path and "status" in r]) >= count
+            return len([r for r in self._records[since:]
+                        if r["path"].split("?")[0] == path and "status" in r]) >= count
         with self._lock:
             self._lock.wait_for(answered, timeout)
-        return self.requests(path)
 
     def _serve(self, handler):
-        length = int(handler.headers.get("Content-Length") or 0)
-        body = handler.rfile.read(length) if length > 0 else b""
-        record = {"method": handler.command, "path": handler.path, "headers": list(handler.headers.items()),
-                  "body": body}
+        record = read_request(handler)
+        body = record["body"]
         with self._lock:
             self._records.append(record)
             mode = self.mode
