@@ -5,7 +5,6 @@ nginx and the server and records every request as nginx passed it on."""
 
 import datetime
 import json
-import re
 import unittest
 
 from linkcase import MOOD_PREFIX, LinkCase
@@ -39,42 +38,36 @@ class Bluesky(LinkCase):
         cls.app_password = cls.pds.create_app_password(cls.account, "Moodshuttle")
         cls.installed = 0
 
-    def setUp(self):
-        super().setUp()
-        self.relay.mode = "pass"
+    def start_linked(self, password=None, mode="pass"):
+        """Stops what the row before started; starts the program posting to
+        the server, linked to the client stand-in, its icon taken by the
+        taskbar stand-in. Returns (client, taskbar)."""
+        self.stop_started()
+        self.relay.mode = mode
         self.requests_before = len(self.relay.requests())
         self.records_before = len(self.pds.posts(self.account["did"]))
-
-    def start_linked(self, password=None, handle="alice.test", address=None):
-        """The program posting to the server (or the address given), linked
-        to the client stand-in, its icon taken by the taskbar stand-in;
-        returns (client, taskbar, program)."""
         Bluesky.installed += 1
-        settings = harness.settings_text(handle, password or self.app_password)
-        path = harness.install_program(self.wine.folder("app-%d" % self.installed), settings + "service=%s\r\n" % (
-            address or self.pds.url(CREATE_RECORD)))
+        path = harness.install_program(self.wine.folder("app-%d" % self.installed), harness.settings_text(
+            "alice.test", password or self.app_password) + "service=%s\r\n" % self.pds.url(CREATE_RECORD))
         taskbar = self.wine.start(harness.exe("taskbar_standin.exe"))
         self.started.append(taskbar)
         taskbar.expect(r"^ready ")
         client = self.start_client("--attach", "0")
-        program = self.wine.start(path, proxy=False)
-        self.started.append(program)
+        self.started.append(self.wine.start(path, proxy=False))
         self.attach(client)
         taskbar.expect(r"^request \d+ add \w+ 1001 added$")
-        return client, taskbar, program
+        return client, taskbar
 
     def mood(self, client, text):
         self.send(client, "self", MOOD_PREFIX + (text if isinstance(text, bytes) else text.encode()) + b"\0")
 
-    def made(self, path=None):
-        """The requests the relay passed on since the case began (to one path)."""
-        return [r for r in self.relay.requests()[self.requests_before:]
-                if path is None or r["path"].split("?")[0] == path]
+    def made(self, path):
+        """The requests to path the relay passed on since the row began."""
+        return [r for r in self.relay.requests()[self.requests_before:] if r["path"].split("?")[0] == path]
 
-    def wait_answered(self, path, count, timeout=30):
-        harness.wait_until(lambda: len([r for r in self.made(path) if "status" in r]) >= count, timeout)
+    def wait_answered(self, path, count):
+        self.relay.wait_for(path, count, 30, since=self.requests_before)
         self.settle()
-        return self.made(path)
 
     def new_records(self):
         return self.pds.posts(self.account["did"])[self.records_before:]
@@ -84,22 +77,21 @@ class Bluesky(LinkCase):
                 if line.startswith("balloon ")]
 
     def test_moods_become_posts_with_their_exact_text(self):
+        # The relay's mode; moods sent; the texts the server then holds.
         rows = (
-            ("the plain text", ["Going home"], ["Going home"]),
-            ("text outside ASCII, quotation marks, a backslash and a tab", ['She said "hi" \\ \u65e5\u672c caf\u00e9'
-                                                                             '\t\U0001F642'],
+            ("the plain text", "pass", ["Going home"], ["Going home"]),
+            ("text outside ASCII, quotation marks, a backslash and a tab", "pass",
+             ['She said "hi" \\ \u65e5\u672c caf\u00e9\t\U0001F642'],
              ['She said "hi" \\ \u65e5\u672c caf\u00e9\t\U0001F642']),
-            ("bytes that are not UTF-8 become U+FFFD", [b"caf\xe9 \xe2\x82 ok"], ["caf\ufffd \ufffd ok"]),
-            ("a long mood is cut to 299 characters and the ellipsis", ["x" * 400], ["x" * 299 + "\u2026"]),
-            ("a cut never parts a letter from its accent", ["e" * 298 + "\u0301" * 5], ["e" * 297 + "\u2026"]),
-            ("a mood cleared, or white space alone, posts nothing", ["", " \u3000\t"], []),
+            ("bytes that are not UTF-8 become U+FFFD", "pass", [b"caf\xe9 \xe2\x82 ok"], ["caf\ufffd \ufffd ok"]),
+            ("a long mood is cut to 299 characters and the ellipsis", "pass", ["x" * 400], ["x" * 299 + "\u2026"]),
+            ("a cut never parts a letter from its accent", "pass", ["e" * 298 + "\u0301" * 5], ["e" * 297 + "\u2026"]),
+            ("a mood cleared, or white space alone, posts nothing", "pass", ["", " \u3000\t"], []),
+            ("answers with no Content-Length are read to their end", "unsized", ["chunked"], ["chunked"]),
         )
-        for proves, moods, texts in rows:
-            self.stop_started()
+        for proves, mode, moods, texts in rows:
             with self.subTest(proves):
-                self.requests_before = len(self.relay.requests())
-                self.records_before = len(self.pds.posts(self.account["did"]))
-                client, taskbar, _ = self.start_linked()
+                client, taskbar = self.start_linked(mode=mode)
                 began = datetime.datetime.now(datetime.timezone.utc)
                 for mood in moods:
                     self.mood(client, mood)
@@ -109,45 +101,37 @@ class Bluesky(LinkCase):
                     self.settle(4)
                 records = self.new_records()
                 self.assertEqual([r["text"] for r in records], texts)
-                self.assertEqual(len(self.made(CREATE_SESSION)), 1 if texts else 0, "a session only when needed")
-                self.assertEqual(len(self.made(CREATE_RECORD)), len(texts), "one request a mood")
+                sessions, posts = self.made(CREATE_SESSION), self.made(CREATE_RECORD)
+                self.assertEqual(len(sessions), 1 if texts else 0, "a session only when needed")
+                self.assertEqual(len(posts), len(texts), "one request a mood")
                 self.assertEqual(self.balloons(taskbar), [])
-                for record in records:
+                for r in sessions + posts:
+                    self.assertEqual(r["method"], "POST")
+                    self.assertEqual(header(r, "User-Agent"), "Moodshuttle")
+                    self.assertEqual(header(r, "Content-Type"), "application/json")
+                    self.assertEqual([n for n, _ in r["headers"] if n.lower().startswith("x-twitter")], [])
+                for session in sessions:
+                    self.assertIsNone(header(session, "Authorization"), "no credentials but those in the body")
+                    self.assertEqual(json.loads(session["body"]),
+                                     {"identifier": "alice.test", "password": self.app_password})
+                for post, record in zip(posts, records):
+                    self.assertEqual(header(post, "Authorization"),
+                                     "Bearer " + json.loads(sessions[0]["answer"])["accessJwt"])
+                    body = json.loads(post["body"])
+                    self.assertEqual(set(body), {"repo", "collection", "record"})
+                    self.assertEqual((body["repo"], body["collection"]), (self.account["did"], "app.bsky.feed.post"))
+                    self.assertEqual(body["record"], record, "the record as sent: $type, text and createdAt alone")
+                    self.assertNotIn(self.app_password.encode(), post["body"])
                     self.assertEqual(record["$type"], "app.bsky.feed.post")
                     self.assertRegex(record["createdAt"], CREATED_AT)
-                    made = datetime.datetime.strptime(record["createdAt"], "%Y-%m-%dT%H:%M:%S.%fZ").replace(
-                        tzinfo=datetime.timezone.utc)
-                    self.assertLess(abs((made - began).total_seconds()), 60, "the time is now, in UTC")
-
-    def test_the_requests_as_the_server_gets_them(self):
-        client, _, _ = self.start_linked()
-        self.mood(client, "Going home")
-        self.wait_answered(CREATE_RECORD, 1)
-        sessions, records = self.made(CREATE_SESSION), self.made(CREATE_RECORD)
-        self.assertEqual(len(sessions), 1)
-        self.assertEqual(len(records), 1)
-        for r in sessions + records:
-            self.assertEqual(r["method"], "POST")
-            self.assertEqual(header(r, "User-Agent"), "Moodshuttle")
-            self.assertEqual(header(r, "Content-Type"), "application/json")
-            self.assertEqual([n for n, _ in r["headers"] if n.lower().startswith("x-twitter")], [])
-        session = sessions[0]
-        self.assertIsNone(header(session, "Authorization"), "no credentials but those in the body")
-        self.assertEqual(json.loads(session["body"]), {"identifier": "alice.test", "password": self.app_password})
-        answer = json.loads(session["answer"])
-        record = records[0]
-        self.assertEqual(header(record, "Authorization"), "Bearer " + answer["accessJwt"])
-        body = json.loads(record["body"])
-        self.assertEqual(set(body), {"repo", "collection", "record"})
-        self.assertEqual((body["repo"], body["collection"]), (self.account["did"], "app.bsky.feed.post"))
-        self.assertEqual(set(body["record"]), {"$type", "text", "createdAt"})
-        self.assertEqual(body["record"]["text"], "Going home")
-        self.assertNotIn(self.app_password.encode(), record["body"])
+                    made = datetime.datetime.strptime(record["createdAt"], "%Y-%m-%dT%H:%M:%S.%fZ")
+                    self.assertLess(abs((made.replace(tzinfo=datetime.timezone.utc) - began).total_seconds()), 60,
+                                    "the time is now, in UTC")
 
     def test_the_session_is_made_once_and_shared(self):
         # Steps: moods sent together; then how many sessions and renewals
         # the server has seen in all, and how many records it holds.
-        client, taskbar, _ = self.start_linked()
+        client, taskbar = self.start_linked()
         steps = (
             ("a burst from a cold start asks for one session", ["m%d" % i for i in range(6)], 1, 0, 6),
             ("later moods keep it", ["later"], 1, 0, 7),
@@ -174,9 +158,8 @@ class Bluesky(LinkCase):
         self.assertTrue(all(json.loads(r["answer"])["error"] == "ExpiredToken" for r in refused))
         renewal = self.made(REFRESH_SESSION)[0]
         first = json.loads(self.made(CREATE_SESSION)[0]["answer"])
-        self.assertEqual(header(renewal, "Authorization"), "Bearer " + first["refreshJwt"])
-        self.assertIsNone(header(renewal, "Content-Type"))
-        self.assertEqual(renewal["body"], b"")
+        self.assertEqual((header(renewal, "Authorization"), header(renewal, "Content-Type"), renewal["body"]),
+                         ("Bearer " + first["refreshJwt"], None, b""))
         renewed = json.loads(renewal["answer"])["accessJwt"]
         resent = [r for r in posts[7:] if header(r, "Authorization") == "Bearer " + renewed]
         self.assertEqual(len(resent), 3)
@@ -191,12 +174,8 @@ class Bluesky(LinkCase):
              "localhost wants an app password, not the account's own password"),
         )
         for proves, mode, password, words in rows:
-            self.stop_started()
             with self.subTest(proves):
-                self.relay.mode = mode
-                self.requests_before = len(self.relay.requests())
-                self.records_before = len(self.pds.posts(self.account["did"]))
-                client, taskbar, _ = self.start_linked(password)
+                client, taskbar = self.start_linked(password, mode)
                 self.mood(client, "first")
                 self.wait_answered(CREATE_SESSION, 1)
                 for mood in ("second", "third"):
@@ -220,14 +199,6 @@ class Bluesky(LinkCase):
                 self.wait_answered(CREATE_RECORD, 1)
                 self.assertEqual(len(self.made(CREATE_SESSION)), 2)
                 self.assertEqual([r["text"] for r in self.new_records()], ["fourth"])
-
-    def test_an_answer_without_a_length_is_read_to_its_end(self):
-        self.relay.mode = "unsized"
-        client, taskbar, _ = self.start_linked()
-        self.mood(client, "chunked")
-        self.wait_answered(CREATE_RECORD, 1)
-        self.assertEqual([r["text"] for r in self.new_records()], ["chunked"])
-        self.assertEqual(self.balloons(taskbar), [])
 
 
 if __name__ == "__main__":
