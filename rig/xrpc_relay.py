@@ -41,22 +41,21 @@ class XrpcRelay:
     def stop(self):
         self._http.stop()
 
-    def requests(self, path=None):
-        """The requests so far, in the order they came; those to one path
-        alone ("/xrpc/NAME", the query left off) where path is given. Each
-        has method, path, headers, body, and, once answered, status, answer
-        (the body) and answered (the monotonic time)."""
+    def requests(self, path=None, since=0):
+        """The requests so far, from the since'th on, in the order they
+        came; those to one path alone ("/xrpc/NAME", the query left off)
+        where path is given. Each has method, path, headers, body, and, once
+        answered, status, answer (the body) and answered (the monotonic
+        time)."""
         with self._lock:
-            return [dict(r) for r in self._records if path is None or r["path"].split("?")[0] == path]
+            return [dict(r) for r in self._records[since:] if path is None or r["path"].split("?")[0] == path]
 
     def wait_for(self, path, count, timeout, since=0):
         """Waits until count requests to path, from the since'th request on,
         have been answered."""
-        def answered():
-            return len([r for r in self._records[since:]
-                        if r["path"].split("?")[0] == path and "status" in r]) >= count
         with self._lock:
-            self._lock.wait_for(answered, timeout)
+            self._lock.wait_for(lambda: len([r for r in self.requests(path, since) if "status" in r]) >= count,
+                                timeout)
 
     def _serve(self, handler):
         record = read_request(handler)

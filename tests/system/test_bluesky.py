@@ -63,7 +63,7 @@ class Bluesky(LinkCase):
 
     def made(self, path):
         """The requests to path the relay passed on since the row began."""
-        return [r for r in self.relay.requests()[self.requests_before:] if r["path"].split("?")[0] == path]
+        return self.relay.requests(path, since=self.requests_before)
 
     def wait_answered(self, path, count):
         self.relay.wait_for(path, count, 30, since=self.requests_before)
