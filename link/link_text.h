@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 
+#include "../poster/status_text.h"
+
 // Bytes needed for the command's text: a leading space, the command and the
 // terminator.
 std::size_t commandTextSize(const char* command);
@@ -13,6 +15,12 @@ void commandText(char* dest, const char* command);
 
 // "PROFILE MOOD_TEXT ", the trailing space included.
 constexpr std::size_t kMoodPrefixSize = 18;
+
+// Most bytes of a mood the program keeps, from the client or typed: the
+// longest cut any way makes (Mastodon's, kMastodonLimit code points of at
+// most 4 bytes each) and one code point more, which the cut reads to know
+// that "…" is due. The usual service's body holds fewer.
+constexpr std::size_t kMoodBytesMax = 4 * (kMastodonLimit + 1);
 
 // True when a notification of `size` bytes is a mood notification: longer
 // than the prefix and starting with it exactly (case-sensitive).
