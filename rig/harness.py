@@ -1,7 +1,8 @@
 """Runs Windows programs of a build under Wine64, for the system tests, the
 demo and the benchmarks. A 32-bit build runs under Wine's own 32-bit loader,
 natively or through QEMU's emulator, whichever way this machine runs i386
-programs (i386_way.py); where it runs none, its cases are skipped.
+programs (i386_way.py); where it runs none, or Wine's 32-bit loader could not
+be installed, its cases are skipped with the reason (ways.py).
 
 Every user gets a Wine prefix of its own, made from a template prefix by hard
 links (a new prefix takes seconds to boot, a linked copy none), its own
@@ -30,6 +31,7 @@ import time
 import unittest
 
 import i386_way
+import ways
 
 # Where Debian's packages put them; nothing here relies on PATH.
 WINE = "/usr/lib/wine/wine64"
@@ -52,18 +54,15 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 BUILD = os.path.abspath(os.environ.get("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64")))
 # The i386 program that tells how this machine runs 32-bit code (scripts/setup).
 PROBE_32BIT = os.path.join(ROOT, "build", "runs-i386")
-NO_32BIT = ("platform fault, 32-bit build only: this machine runs no 32-bit x86 code: %s; the 32-bit build is "
-            "built and checked, not run")
 _way_32bit = []
 
 
 def way_32bit():
-    """How this machine runs 32-bit x86 programs, asked once per process:
+    """How this machine runs the 32-bit build, asked once per process:
     ("native", probe), ("emulator", the emulator's path) or ("none", why)."""
     if not _way_32bit:
         os.makedirs(os.path.dirname(PROBE_32BIT), exist_ok=True)
-        i386_way.write_probe(PROBE_32BIT)
-        _way_32bit.append(i386_way.run_probe(PROBE_32BIT))
+        _way_32bit.append(ways.way_32bit(PROBE_32BIT))
     return _way_32bit[0]
 
 
@@ -380,7 +379,7 @@ class Wine:
 
     def __init__(self, name, display=True, proxy_port=None, desktop=False):
         if build_is_32bit() and way_32bit()[0] == "none":
-            raise unittest.SkipTest(NO_32BIT % way_32bit()[1])
+            raise unittest.SkipTest(ways.NOT_RUN_32BIT % way_32bit()[1])
         self.prefix = new_prefix(name, desktop)
         self.xvfb = None
         self.processes = []

@@ -20,12 +20,14 @@ does, trusting the test root alone."""
 import json
 import os
 import ssl
+import unittest
 import urllib.error
 import urllib.parse
 import urllib.request
 
 import harness
 import tls
+import ways
 from xrpc_relay import XrpcRelay
 
 NODE = "/usr/bin/node"
@@ -57,7 +59,11 @@ class Pds:
 
     def __init__(self, folder, certs, relay=False):
         """certs: from tls.make_certs; nginx serves "trusted". With relay,
-        an XrpcRelay (self.relay) sits between nginx and the server."""
+        an XrpcRelay (self.relay) sits between nginx and the server. Where
+        scripts/setup could not install it, the case is skipped, saying why."""
+        missing = ways.pds_missing()
+        if missing:
+            raise unittest.SkipTest(ways.NOT_RUN_PDS % missing)
         self.dir = folder
         os.makedirs(os.path.join(folder, "data"), exist_ok=True)
         self.clock_file = os.path.join(folder, "clock")
