@@ -38,6 +38,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "rig"))
 import harness  # noqa: E402
 import tls  # noqa: E402
+import ways  # noqa: E402
 from pds import Pds  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
@@ -669,7 +670,7 @@ def bench_build(table, build, path, sizes, wanted, details, keep):
                     size <= SHIPPED_LIMIT)
         kind, why = harness.way_32bit()
         if kind == "none":
-            details.append("x86 not run: " + harness.NO_32BIT % why)
+            details.append("x86: " + ways.NOT_RUN_32BIT % why)
             return
         del harness.loaders_seen[:]
     service = SlowService()
@@ -701,7 +702,9 @@ def bench_build(table, build, path, sizes, wanted, details, keep):
         if "https" in wanted:
             log("%s: latency over https, %d each" % (build, sizes["latency"]))
             bench_latency_https(table, build, rig, service, sizes["latency"], details, keep)
-        if "bluesky" in wanted:
+        if "bluesky" in wanted and ways.pds_missing():
+            details.append("%s: " % build + ways.NOT_RUN_PDS % ways.pds_missing())
+        elif "bluesky" in wanted:
             log("%s: latency to Bluesky's server, %d each" % (build, sizes["latency"]))
             bench_bluesky(table, build, rig, sizes["latency"], details, keep)
         if "start" in wanted:

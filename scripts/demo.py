@@ -16,6 +16,7 @@ os.environ.setdefault("MOODSHUTTLE_BUILD", os.path.join(ROOT, "build", "x64"))
 sys.path.insert(0, os.path.join(ROOT, "rig"))
 import harness  # noqa: E402
 import tls  # noqa: E402
+import ways  # noqa: E402
 from pds import Pds  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
@@ -87,7 +88,9 @@ def main(moods, to_bluesky):
             print("status service stand-in on 127.0.0.1:%d (the program's proxy)" % service.port)
         print("program: %s, %s" % (harness.exe("Moodshuttle.exe"), "the shipped 32-bit build, run "
                                    + harness.loader_way(harness.loaders_seen[-1])
-                                   if harness.build_is_32bit() else "the 64-bit build"))
+                                   if harness.build_is_32bit() else "the 64-bit build, since "
+                                   + ways.NOT_RUN_32BIT % harness.way_32bit()[1]
+                                   if harness.way_32bit()[0] == "none" else "the 64-bit build"))
         client = wine.start(harness.exe("skype_standin.exe"), "--attach", "0", stdin=True)
         client.expect(r"^ready ")
         program = wine.start(path, proxy=not bluesky)
@@ -133,4 +136,6 @@ if __name__ == "__main__":
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     args = sys.argv[1:]
     to_bluesky = args[:1] == ["bluesky"]
+    if to_bluesky and ways.pds_missing():
+        sys.exit("scripts/demo bluesky: " + ways.NOT_RUN_PDS % ways.pds_missing())
     main((args[1:] if to_bluesky else args) or MOODS, to_bluesky)
