@@ -311,6 +311,10 @@ class TypedMood(DesktopCase):
                 self.type_mood(dialog, typed)
                 self.assertEqual(self.box(dialog, IDC_MOOD_LEFT)[0], line)
                 self.assertEqual(self.box(dialog, 1)[1], greyed, "Post greyed")
+                if greyed:
+                    self.assertEqual(self.probe("key", VK_RETURN)[0], 0)
+                    time.sleep(0.5)
+                    self.assertEqual(self.probe("info", dialog)[0], 0, "Enter does nothing while Post is greyed")
 
         # The picture in the README, of a mood as a user types one (the
         # desktop here has no font for Japanese).
