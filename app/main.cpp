@@ -28,6 +28,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
         return 1;
     initCredentials();
     initSession();
+    initLink();
     loadCredentials();
     // An address not understood posts nothing, not even to the usual service:
     // the account belongs to another.

@@ -7,6 +7,7 @@
 #include "app.h"
 #include "balloon_rules.h"
 #include "message_filter.h"
+#include "mood_dialog.h"
 #include "option_dialog.h"
 
 namespace {
@@ -65,6 +66,8 @@ LRESULT onCreate(HWND hWnd) {
 LRESULT onCommand(WPARAM wParam) {
     if (LOWORD(wParam) == IDM_EXIT)
         PostQuitMessage(0);
+    else if (LOWORD(wParam) == IDM_MOOD)
+        showMoodDialog();
     else if (LOWORD(wParam) == IDM_SETTING && showOptionDialog() == IDOK)
         forgetTold(g_telling);  // a refusal of the new account is news
     return 0;

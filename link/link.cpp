@@ -46,6 +46,23 @@ char* g_waiting[kMaxWaiting];
 DWORD g_firstWaiting;
 DWORD g_waitingCount;
 
+// Told to the link window when a typed mood waits. It carries nothing: the
+// window's class is known to every program on the desktop, and any of them
+// may post it this; the texts come from our own queue below.
+const UINT WM_TYPEDMOOD = WM_APP + 3;
+
+// Moods the user typed, from the main thread to the link thread, and the last
+// mood a poster was started with, for the main thread's dialog: both under
+// one lock, never deleted, since both threads live until the process ends.
+// The typed moods are blocks the link thread takes over into the waiting
+// ring; a few are room enough, as the link takes them at once.
+CRITICAL_SECTION g_handOffLock;
+const DWORD kMaxTyped = 8;
+char* g_typed[kMaxTyped];
+DWORD g_typedCount;
+HWND g_handOffWindow;  // the link window, once there; null before
+char g_lastMood[kMoodBytesMax + 1];
+
 void broadcastDiscovery(HWND hWnd) {
     PostMessageA(HWND_BROADCAST, WM_SKYPECONTROL_DISCOVER, reinterpret_cast<WPARAM>(hWnd), 0);
 }
@@ -106,6 +123,10 @@ DWORD WINAPI runPoster(LPVOID text) {
 bool startPoster(char* text) {
     if (g_postersRunning >= kMaxPosters)
         return false;
+    // Copied now: once started, the poster may free it at any moment.
+    EnterCriticalSection(&g_handOffLock);
+    lstrcpynA(g_lastMood, text, sizeof g_lastMood);
+    LeaveCriticalSection(&g_handOffLock);
     InterlockedIncrement(&g_postersRunning);
     HANDLE poster = CreateThread(NULL, kPosterStackSize, runPoster, text, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
     if (!poster) {
@@ -124,6 +145,25 @@ void startWaitingPosters() {
     }
 }
 
+// Puts a mood at the end of the waiting ring, which then owns the block;
+// when the ring is full the mood is dropped.
+void queueMood(char* text) {
+    if (g_waitingCount == kMaxWaiting) {
+        GlobalFree(text);
+        return;
+    }
+    g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
+}
+
+// Takes the moods the user typed into the waiting ring, in the order typed.
+void onTypedMood() {
+    EnterCriticalSection(&g_handOffLock);
+    for (DWORD i = 0; i < g_typedCount; ++i)
+        queueMood(g_typed[i]);
+    g_typedCount = 0;
+    LeaveCriticalSection(&g_handOffLock);
+}
+
 BOOL onCreate(HWND hWnd) {
     OutputDebugStringA("onCreate::WM_SKYPECONTROL_DISCOVER\n");
     // The client runs below an elevated copy; its reply and notifications
@@ -136,6 +176,8 @@ BOOL onCreate(HWND hWnd) {
 }
 
 void onTimer() {
+    // A typed mood whose message was lost (a full queue) waits at most a tick.
+    onTypedMood();
     startWaitingPosters();
     if (g_attachStatus != kAttached && g_attachStatus != kPendingAuthorisation) {
         OutputDebugStringA("onTimer::WM_SKYPECONTROL_DISCOVER\n");
@@ -182,7 +224,7 @@ void onCopyData(const COPYDATASTRUCT* data) {
     if (!text)
         return;
     copyMoodText(text, bytes, data->cbData);
-    g_waiting[(g_firstWaiting + g_waitingCount++) % kMaxWaiting] = text;
+    queueMood(text);
 }
 
 LRESULT CALLBACK linkWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -202,12 +244,47 @@ LRESULT CALLBACK linkWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
         onTimer();
         return 0;
     }
+    if (message == WM_TYPEDMOOD) {
+        onTypedMood();
+        return 0;
+    }
     if (message == WM_SKYPECONTROL_ATTACH)
         onAttach(wParam, lParam);
     return DefWindowProcA(hWnd, message, wParam, lParam);
 }
 
 }  // namespace
+
+void initLink() {
+    InitializeCriticalSection(&g_handOffLock);
+}
+
+bool handTypedMood(const char* utf8) {
+    char* text = static_cast<char*>(zeroBlock(kMoodBytesMax + 1));
+    if (!text)
+        return false;
+    lstrcpynA(text, utf8, kMoodBytesMax + 1);
+    EnterCriticalSection(&g_handOffLock);
+    bool taken = g_typedCount < kMaxTyped;
+    if (taken)
+        g_typed[g_typedCount++] = text;
+    HWND link = g_handOffWindow;
+    LeaveCriticalSection(&g_handOffLock);
+    if (!taken) {
+        GlobalFree(text);
+        return false;
+    }
+    // Before the link window is there, its creation takes the mood.
+    if (link)
+        PostMessageA(link, WM_TYPEDMOOD, 0, 0);
+    return true;
+}
+
+void copyLastMood(char* dest) {
+    EnterCriticalSection(&g_handOffLock);
+    lstrcpynA(dest, g_lastMood, kMoodBytesMax + 1);
+    LeaveCriticalSection(&g_handOffLock);
+}
 
 DWORD WINAPI linkThreadProc(LPVOID) {
     WNDCLASSA wc = {};
@@ -224,6 +301,10 @@ DWORD WINAPI linkThreadProc(LPVOID) {
                                    CW_USEDEFAULT, 0, 0, NULL, NULL, NULL, NULL);
     ShowWindow(g_linkWindow, SW_HIDE);
     UpdateWindow(g_linkWindow);
+    EnterCriticalSection(&g_handOffLock);
+    g_handOffWindow = g_linkWindow;
+    LeaveCriticalSection(&g_handOffLock);
+    onTypedMood();  // typed before the window was there
     // The message loop. Messages sent to us, the client's notifications among
     // them, are handled inside PeekMessageA and answered as their handler
     // returns; so the posters they leave in the ring start here, once the

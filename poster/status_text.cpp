@@ -112,6 +112,14 @@ void statusText(char* dest, const char* src, std::size_t limit) {
     *out = '\0';
 }
 
+std::size_t codePointCount(const char* src) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
+    std::size_t count = 0;
+    for (; *s; ++count)
+        nextCodePoint(s);
+    return count;
+}
+
 bool isBlankText(const char* text) {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
     while (*s)

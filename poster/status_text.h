@@ -25,5 +25,9 @@ constexpr std::size_t statusTextSize(std::size_t limit) {
 // before a mark that belongs to the character in front of it.
 void statusText(char* dest, const char* src, std::size_t limit);
 
+// Code points of the NUL-terminated src as statusText counts them: each
+// maximal ill-formed part one, as the U+FFFD it becomes.
+std::size_t codePointCount(const char* src);
+
 // True when the well-formed UTF-8 text is empty or only Unicode white space.
 bool isBlankText(const char* text);

@@ -6,6 +6,7 @@
 
 // Menus and their commands
 #define IDM_TRAY 1002
+#define IDM_MOOD 1003
 #define IDM_SETTING 1004
 #define IDM_EXIT 105
 
@@ -13,3 +14,6 @@
 #define IDD_OPTION 1006
 #define IDC_USERNAME 4000
 #define IDC_PASSWORD 4001
+#define IDD_MOOD 1007
+#define IDC_MOOD 4002
+#define IDC_MOOD_LEFT 4003

@@ -9,6 +9,9 @@
 //   probe settext HWND ID TEXT            -> sets an item's text (WM_SETTEXT), as UTF-16: the text
 //                                            as given, whatever the ANSI code page holds
 //   probe click HWND ID                   -> presses a dialog button (BM_CLICK)
+//   probe type TEXT                       -> types TEXT, as UTF-16, into whatever has the keyboard
+//                                            (SendInput, KEYEVENTF_UNICODE): as typed, not set
+//   probe key VK                          -> presses and releases one virtual key (SendInput)
 //   probe post HWND MESSAGE WPARAM LPARAM -> PostMessage; MESSAGE may be a registered name
 //   probe broadcast NAME                  -> posts a registered message to every top-level window
 //   probe count CLASS|- TITLE|-           -> number of visible top-level windows matching
@@ -111,6 +114,29 @@ const WCHAR* wideArgument(int index) {
     int count = 0;
     LPWSTR* args = CommandLineToArgvW(GetCommandLineW(), &count);
     return args && index < count ? args[index] : L"";
+}
+
+// Sends one key's press and release; wide is a UTF-16 unit for
+// KEYEVENTF_UNICODE, else vk is a virtual key.
+bool pressKey(WORD vk, WCHAR wide) {
+    INPUT input[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        input[i].type = INPUT_KEYBOARD;
+        input[i].ki.wVk = vk;
+        input[i].ki.wScan = wide;
+        input[i].ki.dwFlags = (wide ? KEYEVENTF_UNICODE : 0) | (i ? KEYEVENTF_KEYUP : 0);
+    }
+    return SendInput(2, input, sizeof(INPUT)) == 2;
+}
+
+// Each unit goes as typed, one after another with a pause, as a person types.
+int typeText(const WCHAR* text) {
+    for (; *text; ++text) {
+        if (!pressKey(0, *text))
+            return 1;
+        Sleep(5);
+    }
+    return 0;
 }
 
 void hold() {
@@ -218,6 +244,10 @@ int answer(int argc, char** argv) {
         HWND item = GetDlgItem(handleOf(argv[2]), atoi(argv[3]));
         return item && PostMessageA(item, BM_CLICK, 0, 0) ? 0 : 1;
     }
+    if (!strcmp(action, "type") && argc >= 3)
+        return typeText(wideArgument(2));
+    if (!strcmp(action, "key") && argc >= 3)
+        return pressKey(static_cast<WORD>(strtoul(argv[2], NULL, 0)), 0) ? 0 : 1;
     if (!strcmp(action, "post") && argc >= 6) {
         return PostMessageA(handleOf(argv[2]), messageOf(argv[3]), strtoull(argv[4], NULL, 0),
                             strtoll(argv[5], NULL, 0))

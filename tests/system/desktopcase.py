@@ -15,6 +15,7 @@ import harness  # noqa: E402
 from status_service import StatusService  # noqa: E402
 
 OPTION = ("#32770", "Option")
+MOOD = ("#32770", "Post a mood")
 MAIN = ("Moodshuttle", "Moodshuttle")
 WM_CLOSE = "0x10"
 WM_COMMAND = "0x111"
@@ -22,6 +23,8 @@ IDM_SETTING = "1004"
 IDOK, IDCANCEL = "1", "2"
 ICON_ID = "1001"
 IDC_USERNAME, IDC_PASSWORD = 4000, 4001
+IDC_MOOD, IDC_MOOD_LEFT = 4002, 4003
+WS_DISABLED = 0x08000000
 ES_PASSWORD = 0x20
 
 # The screen is 1024 x 768 with the taskbar along its bottom 20 rows; the one
@@ -30,6 +33,7 @@ TASKBAR_TOP = 748
 ICON_SPOT = (1013, 758)
 ICON_BOX = (990, 750, 1024, 767)  # left, top, right, bottom
 BACKGROUND_SPOT = (700, 758)  # an empty stretch of the taskbar
+MENU_ROW = 19  # the height of a menu item
 
 SHOTS = os.path.join(harness.BUILD, "screenshots")
 
@@ -152,6 +156,21 @@ class DesktopCase(unittest.TestCase):
 
     def menu(self, wait_ms=5000):
         return self.visible("#32768", "-", wait_ms=wait_ms)
+
+    def open_menu(self, button="1"):
+        """Presses on the icon; returns the menu and its rectangle."""
+        self.click(*ICON_SPOT, button=button)
+        menu = self.menu()
+        self.assertIsNotNone(menu, "a press on the icon opens the menu")
+        return menu, self.info(menu)["rect"]
+
+    def choose(self, rect, item):
+        """Clicks the menu's item "mood" (the first), "setting" (the second)
+        or "exit" (the last)."""
+        left, top, right, bottom = rect
+        # Under the menu's border, items of MENU_ROW rows each.
+        y = {"mood": top + 11, "setting": top + 11 + MENU_ROW, "exit": bottom - 11}[item]
+        self.click((left + right) // 2, y)
 
     def close_program(self, program):
         """Sends WM_CLOSE to the main window, as the system would; returns the exit code."""

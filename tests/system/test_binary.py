@@ -97,27 +97,39 @@ class Executable(unittest.TestCase):
         _, _, caption, children = items[0]
         self.assertEqual(caption, "dummy")
         self.assertEqual([(ident, text) for _, ident, text, _ in children],
-                         [(1004, "Setting(&s)"), (0, ""), (105, "Exit(&x)")])
-        self.assertTrue(children[1][0] & 0x800 or children[1][1] == 0, "a separator in the middle")
+                         [(1003, "Post a mood(&p)..."), (1004, "Setting(&s)"), (0, ""), (105, "Exit(&x)")])
+        self.assertTrue(children[2][0] & 0x800 or children[2][1] == 0, "a separator before Exit")
 
-    def test_option_dialog_template(self):
-        d = pe.dialog(self.resource(RT_DIALOG, 1006))
-        self.assertEqual(d["style"], WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT)
-        self.assertFalse(d["style"] & WS_SYSMENU, "no system menu, so no close box")
-        self.assertEqual((d["exstyle"], d["rect"], d["menu"], d["cls"]), (0, (0, 0, 121, 69), "", ""))
-        self.assertEqual((d["caption"], d["point"], d["face"]), ("Option", 9, "MS Shell Dlg"))
+    def test_dialog_templates(self):
         child = WS_CHILD | WS_VISIBLE
-        expected = [
-            (1, BUTTON, "OK", child | BS_DEFPUSHBUTTON | WS_TABSTOP, (61, 52, 50, 14)),
-            (2, BUTTON, "Cancel", child | BS_PUSHBUTTON | WS_TABSTOP, (10, 52, 50, 14)),
-            (-1, STATIC, "username:", child | SS_LEFT | WS_GROUP, (5, 4, 48, 8)),
-            (-1, STATIC, "password:", child | SS_LEFT | WS_GROUP, (5, 31, 48, 8)),
-            (4000, EDIT, "", child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, (6, 12, 110, 11)),
-            (4001, EDIT, "", child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, (5, 39, 110, 11)),
-        ]
-        got = [(i["id"], i["cls"], i["text"], i["style"], i["rect"]) for i in d["items"]]
-        self.assertEqual(got, expected)
-        self.assertTrue(all(i["exstyle"] == 0 for i in d["items"]))
+        # Resource, caption, size, then the controls in order (also the tab order).
+        rows = (
+            (1006, "Option", (0, 0, 121, 69), [
+                (1, BUTTON, "OK", child | BS_DEFPUSHBUTTON | WS_TABSTOP, (61, 52, 50, 14)),
+                (2, BUTTON, "Cancel", child | BS_PUSHBUTTON | WS_TABSTOP, (10, 52, 50, 14)),
+                (-1, STATIC, "username:", child | SS_LEFT | WS_GROUP, (5, 4, 48, 8)),
+                (-1, STATIC, "password:", child | SS_LEFT | WS_GROUP, (5, 31, 48, 8)),
+                (4000, EDIT, "", child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, (6, 12, 110, 11)),
+                (4001, EDIT, "", child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, (5, 39, 110, 11)),
+            ]),
+            (1007, "Post a mood", (0, 0, 200, 64), [
+                (1, BUTTON, "Post", child | BS_DEFPUSHBUTTON | WS_TABSTOP, (145, 47, 50, 14)),
+                (2, BUTTON, "Cancel", child | BS_PUSHBUTTON | WS_TABSTOP, (94, 47, 50, 14)),
+                (-1, STATIC, "mood:", child | SS_LEFT | WS_GROUP, (5, 4, 48, 8)),
+                (4002, EDIT, "", child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, (5, 12, 190, 11)),
+                (4003, STATIC, "", child | SS_LEFT | WS_GROUP, (5, 27, 190, 16)),
+            ]),
+        )
+        for ident, caption, rect, expected in rows:
+            with self.subTest(caption):
+                d = pe.dialog(self.resource(RT_DIALOG, ident))
+                self.assertEqual(d["style"], WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT)
+                self.assertFalse(d["style"] & WS_SYSMENU, "no system menu, so no close box")
+                self.assertEqual((d["exstyle"], d["rect"], d["menu"], d["cls"]), (0, rect, "", ""))
+                self.assertEqual((d["caption"], d["point"], d["face"]), (caption, 9, "MS Shell Dlg"))
+                got = [(i["id"], i["cls"], i["text"], i["style"], i["rect"]) for i in d["items"]]
+                self.assertEqual(got, expected)
+                self.assertTrue(all(i["exstyle"] == 0 for i in d["items"]))
 
 
 if __name__ == "__main__":

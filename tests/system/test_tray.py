@@ -3,12 +3,16 @@
 import time
 import unittest
 
-from desktopcase import DesktopCase, ICON_ID, ICON_SPOT, IDCANCEL, TASKBAR_TOP, WM_CLOSE
+import urllib.parse
+
+from desktopcase import (DesktopCase, ICON_ID, ICON_SPOT, IDC_MOOD, IDC_MOOD_LEFT, IDCANCEL, MOOD, TASKBAR_TOP,
+                         WM_CLOSE, WS_DISABLED)
 from linkcase import LinkCase
 
 import harness
 import tls
 from mastodon_standin import MastodonStandin
+from pds import Pds
 
 WM_TRAYICON = "0x8001"
 WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 0x200, 0x201, 0x202, 0x203
@@ -16,6 +20,13 @@ WM_RBUTTONDOWN, WM_RBUTTONUP = 0x204, 0x205
 WM_NULL, WM_COPYDATA, MSGFLT_ALLOW = 0, 0x4A, 1
 TRACED = "user32.ChangeWindowMessageFilterEx;user32.PostMessageA;user32.TrackPopupMenu"
 NIF_INFO, NIIF_WARNING = 0x10, 0x2
+VK_RETURN, VK_ESCAPE, VK_BACK = "0x0D", "0x1B", "0x08"
+CREATE_RECORD = "/xrpc/com.atproto.repo.createRecord"
+# Outside code page 1252, as typed on a Western Windows: Japanese, an emoji
+# beyond the 16 bits of one UTF-16 unit, a Polish letter.
+TYPED = "Gone home \u65e5\u672c \U0001F600 \u0141\u00f3d\u017a"
+LEFT = "%d characters left for %s"
+OVER = "%d characters over %s's %d: it will be cut, ending with \u2026"
 
 
 class Tray(DesktopCase):
@@ -27,12 +38,6 @@ class Tray(DesktopCase):
         self.assertIsNotNone(self.main)
         self.assertTrue(self.wait_icon(True), "the icon appears")
 
-    def open_menu(self, button="1"):
-        self.click(*ICON_SPOT, button=button)
-        menu = self.menu()
-        self.assertIsNotNone(menu, "a press on the icon opens the menu")
-        return menu, self.info(menu)["rect"]
-
     def close_menu(self):
         # Under Wine a click elsewhere reaches the menu through the display's
         # pointer grab, which the menu takes after its window shows.
@@ -40,11 +45,6 @@ class Tray(DesktopCase):
         self.click(300, 500)  # on the empty desktop, away from the menu
         self.wait_count("#32768", "-", 0, timeout=5)
         self.assertEqual(self.count("#32768", "-"), 0, "the menu closed")
-
-    def choose(self, rect, item):
-        """Clicks the menu's first ("setting") or last ("exit") item."""
-        left, top, right, bottom = rect
-        self.click((left + right) // 2, top + 11 if item == "setting" else bottom - 11)
 
     def nulls_after_menus(self):
         """How many showings of the menu were followed by a WM_NULL posted to the main window."""
@@ -184,6 +184,190 @@ class Tray(DesktopCase):
         # The same icon as before: its menu still opens from it.
         self.open_menu()
         self.close_menu()
+
+
+class TypedMood(DesktopCase):
+    """A mood typed in the dialog of the tray menu's first item, posted as the
+    client's moods are."""
+
+    def setUp(self):
+        super().setUp()
+        self.started = []
+        self.rows = 0
+
+    def start_program(self, settings, proxy=True):
+        """Stops the program of the row before; installs and starts it anew."""
+        for p in self.started:
+            p.kill()
+        self.rows += 1
+        self.folder = self.wine.folder("app-%d" % self.rows)
+        self.install(settings)
+        program = self.wine.start(self.program, proxy=proxy)
+        self.started.append(program)
+        self.assertTrue(self.wait_icon(True), "the icon appears")
+        return program
+
+    def open_mood_dialog(self):
+        _, rect = self.open_menu()
+        self.choose(rect, "mood")
+        dialog = self.visible(*MOOD)
+        self.assertIsNotNone(dialog, "the item opens the dialog")
+        return dialog
+
+    def box(self, dialog, ident=IDC_MOOD):
+        """(text, greyed) of a dialog item."""
+        style, text = self.wine.item(dialog, ident)
+        return text.decode(), bool(style & WS_DISABLED)
+
+    def type_mood(self, dialog, text):
+        """Types text into the dialog through the keyboard's path, as UTF-16
+        key events, after whatever the box has selected."""
+        self.assertEqual(self.probe("type", text)[0], 0)
+        self.assertTrue(harness.wait_until(lambda: self.box(dialog)[0] == text, 10), self.box(dialog))
+
+    def post_typed(self, text):
+        """Opens the dialog, types text over what it shows, and posts it with Enter."""
+        dialog = self.open_mood_dialog()
+        self.type_mood(dialog, text)
+        self.assertFalse(self.box(dialog, 1)[1], "Post is not greyed")
+        self.assertEqual(self.probe("key", VK_RETURN)[0], 0)
+        self.assertTrue(self.wait_gone(dialog), "Enter posts and closes the dialog")
+        return dialog
+
+    def posted(self):
+        """The bodies of the updates the status stand-in has seen, in order."""
+        return [r["body"] for r in self.service.requests() if r["authorization"]]
+
+    def test_a_typed_mood_arrives_byte_for_byte_at_each_way(self):
+        certs = tls.make_certs(self.wine.folder("certs"))
+        tls.trust_root(self.wine, certs)
+        mastodon = MastodonStandin({"tok-w": ["write:statuses"]})
+        self.addCleanup(mastodon.stop)
+        mastodon_tls = tls.TlsService(self.wine.folder("nginx-mastodon"), certs["trusted"], mastodon.port)
+        self.addCleanup(mastodon_tls.stop)
+        pds = Pds(self.wine.folder("pds"), certs)
+        self.addCleanup(pds.stop)
+        account = pds.create_account("alice.test", "the-main-password")
+        app_password = pds.create_app_password(account, "Moodshuttle")
+
+        def status_service():
+            """The texts of the updates since the row began, from their bodies."""
+            harness.wait_until(lambda: self.posted()[self.before:], 20)
+            bodies = self.posted()[self.before:]
+            self.assertTrue(all(b.startswith(b"status=") and b.endswith(b" ") for b in bodies), bodies)
+            return [urllib.parse.unquote_to_bytes(b[7:-1].replace(b"+", b"%20")).decode() for b in bodies]
+        # The settings; whether through the proxy; the line under the box for
+        # what is typed; what the way then holds.
+        rows = (
+            ("the usual service, through the status stand-in", harness.settings_text("alice", "s3cret"), True,
+             "", status_service),
+            ("Mastodon's stand-in", harness.settings_text("alice@localhost", "tok-w") + "service=%s\r\n"
+             % mastodon_tls.url("/api/v1/statuses"), False, LEFT % (500 - len(TYPED), "Mastodon"),
+             lambda: mastodon.wait_for(1, 20) and mastodon.statuses()),
+            ("the reference AT Protocol server", harness.settings_text("alice.test", app_password) + "service=%s\r\n"
+             % pds.url(CREATE_RECORD), False, LEFT % (300 - len(TYPED), "Bluesky"),
+             lambda: harness.wait_until(lambda: pds.posts(account["did"]), 30) and
+             [p["text"] for p in pds.posts(account["did"])]),
+        )
+        for proves, settings, proxy, line, arrived in rows:
+            with self.subTest(proves):
+                self.before = len(self.posted())
+                self.start_program(settings, proxy)
+                dialog = self.open_mood_dialog()
+                self.assertEqual(self.box(dialog), ("", False), "nothing posted yet: an empty box")
+                self.assertEqual(self.box(dialog, 1), ("Post", True), "Post greyed for an empty box")
+                self.type_mood(dialog, TYPED)
+                self.assertEqual(self.box(dialog, IDC_MOOD_LEFT)[0], line, "the line under the box")
+                self.assertEqual(self.probe("key", VK_RETURN)[0], 0)
+                self.assertTrue(self.wait_gone(dialog), "Enter posts and closes the dialog")
+                self.assertEqual(arrived(), [TYPED], "once, byte for byte")
+
+                # The box then shows it, whole and selected: typing replaces it.
+                dialog = self.open_mood_dialog()
+                self.assertEqual(self.box(dialog)[0], TYPED)
+                self.type_mood(dialog, "x")
+                self.assertEqual(self.probe("key", VK_ESCAPE)[0], 0)
+                self.assertTrue(self.wait_gone(dialog), "Esc cancels")
+                time.sleep(1)
+                self.assertEqual(arrived(), [TYPED], "nothing more")
+
+    def test_the_line_the_grey_post_and_the_item_again(self):
+        self.start_program(harness.settings_text("alice@localhost", "tok-w") +
+                           "service=https://localhost:9/api/v1/statuses\r\n", proxy=False)
+        dialog = self.open_mood_dialog()
+        # What is typed; the line under the box; whether Post is greyed.
+        rows = (
+            ("a", LEFT % (499, "Mastodon"), False),
+            ("\u65e5" * 499, "1 character left for Mastodon", False),
+            ("\U0001F600" * 500, LEFT % (0, "Mastodon"), False),
+            ("a" * 501, "1 character over Mastodon's 500: it will be cut, ending with \u2026", False),
+            ("\u00e9" * 700, OVER % (200, "Mastodon", 500), False),
+            (" \u3000\u00a0 ", LEFT % (496, "Mastodon"), True),
+            ("\u3000", LEFT % (499, "Mastodon"), True),
+        )
+        for typed, line, greyed in rows:
+            with self.subTest(typed[:8]):
+                self.probe("settext", dialog, str(IDC_MOOD), "")  # emptied; what matters is typed after
+                self.type_mood(dialog, typed)
+                self.assertEqual(self.box(dialog, IDC_MOOD_LEFT)[0], line)
+                self.assertEqual(self.box(dialog, 1)[1], greyed, "Post greyed")
+                if greyed:
+                    self.assertEqual(self.probe("key", VK_RETURN)[0], 0)
+                    time.sleep(0.5)
+                    self.assertEqual(self.probe("info", dialog)[0], 0, "Enter does nothing while Post is greyed")
+
+        # The picture in the README, of a mood as a user types one (the
+        # desktop here has no font for Japanese).
+        self.probe("settext", dialog, str(IDC_MOOD), "")
+        self.type_mood(dialog, "\u0141\u00f3d\u017a by train, back on Sunday \U0001F600")
+        left, top, right, bottom = self.info(dialog)["rect"]
+        self.save_screenshot("mood-dialog.png", "%dx%d+%d+%d" % (right - left + 10, bottom - top + 10, left - 5, top - 5))
+
+        # The box takes no more than the link keeps: 2,004 bytes of UTF-8.
+        self.probe("settext", dialog, str(IDC_MOOD), "")
+        self.type_mood(dialog, "\u65e5" * 668)
+        self.assertEqual(self.probe("type", "\u65e5ab")[0], 0)
+        self.assertTrue(harness.wait_until(lambda: len(self.box(dialog)[0].encode()) == 2004, 10))
+        self.assertEqual(self.box(dialog)[0], "\u65e5" * 668, "a three-byte character past the bound is refused")
+
+        # Chosen again, the item brings the open dialog to the front, here
+        # from behind the Option dialog.
+        self.assertEqual(self.probe("foreground")[1], dialog)
+        _, rect = self.open_menu()
+        self.choose(rect, "setting")
+        option = self.dialog()
+        self.assertIsNotNone(option, "Setting still opens the Option dialog")
+        self.assertTrue(harness.wait_until(lambda: self.probe("foreground")[1] == option, 5))
+        _, rect = self.open_menu()
+        self.choose(rect, "mood")
+        self.assertTrue(harness.wait_until(lambda: self.probe("foreground")[1] == dialog, 5), "the same dialog in front")
+        self.assertEqual(self.count(*MOOD), 1, "and no other")
+        self.probe("click", option, IDCANCEL)
+
+    def test_a_typed_mood_and_the_clients_both_arrive_once(self):
+        self.install(harness.settings_text("alice", "s3cret"))
+        client, program = self.start_with_client()
+        self.started.append(program)
+        self.assertTrue(self.wait_icon(True))
+        dialog = self.open_mood_dialog()
+        self.type_mood(dialog, TYPED)
+        before = len(self.posted())
+        client.send("mood from the client")
+        self.assertEqual(self.probe("key", VK_RETURN)[0], 0)
+        self.service.wait_for(before + 2, 20, authenticated=True)
+        time.sleep(1.5)
+        bodies = sorted(self.posted()[before:])
+        typed = b"status=" + urllib.parse.quote_plus(TYPED.encode(), safe="").encode() + b" "
+        self.assertEqual(bodies, sorted([b"status=from+the+client ", typed]), "each once")
+        # The box shows the last mood posted, whichever source gave it.
+        dialog = self.open_mood_dialog()
+        self.assertIn(self.box(dialog)[0], ("from the client", TYPED))
+        client.send("mood later from the client")
+        self.service.wait_for(before + 3, 20, authenticated=True)
+        self.assertEqual(self.probe("key", VK_ESCAPE)[0], 0)
+        self.assertTrue(self.wait_gone(dialog))
+        self.assertEqual(self.box(self.open_mood_dialog())[0], "later from the client",
+                         self.posted()[before:])
 
 
 class Balloons(LinkCase):
