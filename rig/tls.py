@@ -35,6 +35,7 @@ import shutil
 import socket
 from signal import SIGKILL, SIGTERM
 import subprocess
+import tempfile
 
 import harness
 
@@ -317,25 +318,34 @@ shutdown_lifetime 0 seconds
 class Squid:
     """Debian's squid as an HTTP proxy on 127.0.0.1:port, in the foreground,
     with its configuration, logs and pid file in folder. When the caller is
-    root, squid works as SQUID_USER, so folder is made theirs, and every
-    folder above it must let them through."""
+    root, squid works as SQUID_USER, who must reach that folder: a clone in
+    root's home (mode 700) would not let them through, so squid then works
+    in a folder of its own under /tmp, made theirs and removed at stop."""
 
     def __init__(self, folder):
-        self.dir = folder
-        shutil.rmtree(folder, ignore_errors=True)
-        os.makedirs(folder)
-        if os.geteuid() == 0:
+        self.temporary = os.geteuid() == 0
+        if self.temporary:
+            folder = tempfile.mkdtemp(prefix="moodshuttle-squid-")
             user = pwd.getpwnam(SQUID_USER)
             os.chown(folder, user.pw_uid, user.pw_gid)
+        else:
+            shutil.rmtree(folder, ignore_errors=True)
+            os.makedirs(folder)
+        self.dir = folder
         self.port = free_port()
         conf = os.path.join(folder, "squid.conf")
         with open(conf, "w") as f:
             f.write(SQUID_CONF.format(dir=folder, port=self.port))
         # Its log says when it listens; a test connection would be logged as a request.
         log = os.path.join(folder, "cache.log")
-        self.proc = _start([SQUID, "-N", "-f", conf], folder,
-                           lambda: "Accepting HTTP Socket connections" in (harness.read_text(log) or ""),
-                           ["cache.log"], "squid")
+        try:
+            self.proc = _start([SQUID, "-N", "-f", conf], folder,
+                               lambda: "Accepting HTTP Socket connections" in (harness.read_text(log) or ""),
+                               ["cache.log"], "squid")
+        except BaseException:
+            if self.temporary:
+                shutil.rmtree(folder, ignore_errors=True)
+            raise
 
     def __enter__(self):
         return self
@@ -354,4 +364,8 @@ class Squid:
         return (harness.read_text(os.path.join(self.dir, "access.log")) or "").splitlines()
 
     def stop(self):
-        _stop(self.proc)
+        try:
+            _stop(self.proc)
+        finally:
+            if self.temporary:
+                shutil.rmtree(self.dir, ignore_errors=True)
