@@ -50,7 +50,8 @@ DWORD recordBodyFor(char* body, const char* mood) {
     char createdAt[kCreatedAtMax + 1];
     snprintf(createdAt, sizeof createdAt, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", now.wYear, now.wMonth, now.wDay,
              now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-    return static_cast<DWORD>(recordBody(body, g_did, text, createdAt));
+    RecordExtras none = {NULL, 0, ""};
+    return static_cast<DWORD>(recordBody(body, g_did, text, createdAt, none));
 }
 
 DWORD WINAPI postRecord(LPVOID param) {
