@@ -315,9 +315,17 @@ std::size_t findFacets(const char* source, Facet* facets, std::size_t room) {
     findLinks(text, found);
     findTags(text, found);
     findCashtags(text, found);
-    // In the order of their starts, as the library sorts them, those that
-    // start together (a mention inside a link, say) in the order found.
-    std::stable_sort(facets, facets + found.count, [](const Facet& a, const Facet& b) { return a.start < b.start; });
+    // In the order of their starts, as the library sorts them. By insertion,
+    // which keeps the order of equal ones as the library's sort does, and
+    // asks for no memory (stable_sort would, and bring the C++ run time's
+    // allocation and exceptions into the program with it).
+    for (std::size_t i = 1; i < found.count; ++i) {
+        Facet moving = facets[i];
+        std::size_t k = i;
+        for (; k > 0 && facets[k - 1].start > moving.start; --k)
+            facets[k] = facets[k - 1];
+        facets[k] = moving;
+    }
     return found.count;
 }
 
