@@ -52,8 +52,11 @@ void letGo(Lookups* block) {
 // needs no session: only a 200 with a DID in it counts.
 DWORD WINAPI resolveHandleThreadProc(LPVOID param) {
     HandleLookup* lookup = static_cast<HandleLookup*>(param);
-    char path[64 + kHandleMax] = "/xrpc/com.atproto.identity.resolveHandle?handle=";
-    std::strcat(path, lookup->handle);  // isQueryHandle took it: nothing to encode
+    static const char kQuery[] = "/xrpc/com.atproto.identity.resolveHandle?handle=";
+    char path[sizeof kQuery + kHandleMax];
+    std::memcpy(path, kQuery, sizeof kQuery - 1);
+    // isQueryHandle took it: nothing to encode.
+    std::memcpy(path + sizeof kQuery - 1, lookup->handle, sizeof lookup->handle);
     char answer[kDidMax + 64];
     PostRequest request = {path, NULL, 0, NULL, 0, NULL, NULL, answer, sizeof answer};
     PostResult result = sendRequest("GET", request);

@@ -62,8 +62,8 @@ bool postToMastodon(const char* mood, PostResult& result) {
     char language[kLanguageMax + 1];
     userLanguage(language);
     if (language[0]) {
-        std::strcat(body, "&language=");
-        std::strcat(body, language);  // small letters alone: nothing to encode
+        // Small letters alone: nothing to encode.
+        wsprintfA(body + strlen(body), "&language=%s", language);
     }
     PostRequest request = {NULL, headers, static_cast<DWORD>(headersLength), body, static_cast<DWORD>(strlen(body)),
                            NULL, NULL, NULL, 0};

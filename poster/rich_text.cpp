@@ -112,9 +112,8 @@ bool endsInTopLevelDomain(const char* domain, std::size_t size) {
     const char* label = dot + 1;
     std::size_t labelSize = size - static_cast<std::size_t>(label - domain);
     char entry[64];
-    std::size_t entrySize = 0;
     for (const char* p = kTopLevelDomains; p < kTopLevelDomains + sizeof kTopLevelDomains - 1;) {
-        entrySize = static_cast<unsigned char>(*p++);
+        std::size_t entrySize = static_cast<unsigned char>(*p++);
         while (p < kTopLevelDomains + sizeof kTopLevelDomains - 1 && static_cast<unsigned char>(*p) >= 32 &&
                entrySize < sizeof entry)
             entry[entrySize++] = *p++;
