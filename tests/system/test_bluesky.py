@@ -63,10 +63,11 @@ class Bluesky(LinkCase):
         cls.bob = cls.pds.create_account("bob.test", "bobs-main-password")
         cls.installed = 0
 
-    def start_linked(self, password=None, mode="pass"):
+    def start_linked(self, password=None, mode="pass", env=None):
         """Stops what the row before started; starts the program posting to
         the server, linked to the client stand-in, its icon taken by the
-        taskbar stand-in. Returns (client, taskbar)."""
+        taskbar stand-in; env adds to the program's environment. Returns
+        (client, taskbar)."""
         self.stop_started()
         self.relay.mode = mode
         self.requests_before = len(self.relay.requests())
@@ -78,7 +79,7 @@ class Bluesky(LinkCase):
         self.started.append(taskbar)
         taskbar.expect(r"^ready ")
         client = self.start_client("--attach", "0")
-        self.started.append(self.wine.start(path, proxy=False))
+        self.started.append(self.wine.start(path, proxy=False, env=env))
         self.attach(client)
         taskbar.expect(r"^request \d+ add \w+ 1001 added$")
         return client, taskbar
@@ -216,6 +217,25 @@ class Bluesky(LinkCase):
                 self.assertEqual(record.get("facets"), expected)
                 self.assertEqual(record["langs"], ["en"])
         self.assertEqual(self.balloons(taskbar), [])
+
+    def test_posts_are_marked_with_the_display_language(self):
+        # Wine takes the display language from the locale of LC_MESSAGES,
+        # which must be there: the ones beyond C are compiled from Debian's
+        # locale sources into a folder of the test's own.
+        locales = self.wine.folder("locales")
+        rows = (("Wine's English of the C locale", "C.UTF-8", ["en"]),
+                ("German", "de_DE.UTF-8", ["de"]),
+                ("Japanese", "ja_JP.UTF-8", ["ja"]))
+        for proves, lang, langs in rows:
+            with self.subTest(proves):
+                name = lang.split(".")[0]
+                if not lang.startswith("C."):
+                    subprocess.run(["/usr/bin/localedef", "-i", name, "-f", "UTF-8", os.path.join(locales, lang)],
+                                   check=True, capture_output=True, timeout=120)
+                client, _ = self.start_linked(env={"LANG": lang, "LC_ALL": lang, "LOCPATH": locales})
+                self.mood(client, "Guten Tag")
+                self.wait_answered(CREATE_RECORD, 1)
+                self.assertEqual([r.get("langs") for r in self.new_records()], [langs])
 
     def test_the_session_is_made_once_and_shared(self):
         # Steps: moods sent together; then how many sessions and renewals
