@@ -112,13 +112,21 @@ bool endsInTopLevelDomain(const char* domain, std::size_t size) {
     const char* label = dot + 1;
     std::size_t labelSize = size - static_cast<std::size_t>(label - domain);
     char entry[64];
-    for (const char* p = kTopLevelDomains; p < kTopLevelDomains + sizeof kTopLevelDomains - 1;) {
-        std::size_t entrySize = static_cast<unsigned char>(*p++);
-        while (p < kTopLevelDomains + sizeof kTopLevelDomains - 1 && static_cast<unsigned char>(*p) >= 32 &&
-               entrySize < sizeof entry)
-            entry[entrySize++] = *p++;
-        if (entrySize == labelSize && std::memcmp(entry, label, labelSize) == 0)
-            return true;
+    std::size_t entrySize = 0;
+    bool atStart = true;  // the next code is how much the entry shares with the one before
+    for (unsigned i = 0; i < kTopLevelDomainCodes; ++i) {
+        unsigned bit = i * 5;
+        unsigned code = (kTopLevelDomains[bit >> 3] | kTopLevelDomains[(bit >> 3) + 1] << 8) >> (bit & 7) & 31;
+        if (atStart) {
+            entrySize = code;
+            atStart = false;
+        } else if (code == 0) {
+            if (entrySize == labelSize && std::memcmp(entry, label, labelSize) == 0)
+                return true;
+            atStart = true;
+        } else if (entrySize < sizeof entry) {
+            entry[entrySize++] = code == 27 ? '-' : static_cast<char>('a' + code - 1);
+        }
     }
     return false;
 }

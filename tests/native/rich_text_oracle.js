@@ -75,6 +75,19 @@ const rows = [
   ['a tag ending just before an ellipsis of the mood\'s own is kept: nothing was cut', long(290, 'w') + ' #tag\u2026'],
 ]
 
+// Every top-level domain of the library's list as the end of a bare
+// address, and each with a letter more, which is mostly no domain: texts of
+// 250 characters at most, shown only when they differ.
+const tlds = require(require.resolve('tlds', { paths: [path.dirname(require.resolve('@atproto/api', { paths: [rig] }))] }))
+const domainWords = tlds.flatMap((tld) => [`a.${tld}`, `b.${tld}x`, `@c.${tld}`])
+for (let i = 0, part = []; i < domainWords.length; i++) {
+  part.push(domainWords[i])
+  if (part.join(' ').length > 230 || i === domainWords.length - 1) {
+    rows.push([`the list of domains, from ${part[0]}`, part.join(' '), undefined, true])
+    part = []
+  }
+}
+
 function library(text) {
   const rt = new RichText({ text })
   rt.detectFacetsWithoutResolution()
@@ -91,16 +104,19 @@ const show = (facets) =>
     : '(none)'
 const out = []
 let failed = 0
-rows.forEach(([proves, , departs], i) => {
+rows.forEach(([proves, , departs, quiet], i) => {
   const ours = JSON.parse(lines[i])
   const theirs = library(ours.text)
   const expected = departs ? departs[1] : theirs
   const same = JSON.stringify(ours.facets) === JSON.stringify(expected)
   if (!same) failed++
+  if (same && quiet) return
   out.push(`${same ? 'ok  ' : 'FAIL'} ${proves}\n     text:    ${JSON.stringify(ours.text.length > 80 ? '…' + ours.text.slice(-60) : ours.text)}\n` +
     `     ours:    ${show(ours.facets)}\n     library: ${show(theirs)}` + (departs ? `\n     departs: ${departs[0]}` : ''))
 })
-const table = out.join('\n') + `\n${rows.length - failed} of ${rows.length} rows as expected\n`
+const quiet = rows.filter((row) => row[3]).length
+const table = out.join('\n') + `\n${rows.length - failed} of ${rows.length} rows as expected` +
+  ` (${quiet} rows of the list of domains shown only where they differ)\n`
 process.stdout.write(table)
 if (process.argv[3]) fs.writeFileSync(process.argv[3], table)
 process.exit(failed ? 1 : 0)
