@@ -40,12 +40,24 @@ struct HandleLookup {
 // of it last.
 struct Lookups {
     volatile LONG holders;
+    // Look-ups not yet answered, and one more while the poster still starts
+    // them; `answered` is set when none is left. The poster waits on it, not
+    // on the threads, whose ending (every DLL told of it) takes longer.
+    volatile LONG unanswered;
+    HANDLE answered;
     HandleLookup each[kMaxMentions];
 };
 
 void letGo(Lookups* block) {
-    if (InterlockedDecrement(&block->holders) == 0)
+    if (InterlockedDecrement(&block->holders) == 0) {
+        CloseHandle(block->answered);
         GlobalFree(block);
+    }
+}
+
+void oneAnswered(Lookups* block) {
+    if (InterlockedDecrement(&block->unanswered) == 0)
+        SetEvent(block->answered);
 }
 
 // com.atproto.identity.resolveHandle on the account's own server, which
@@ -66,6 +78,7 @@ DWORD WINAPI resolveHandleThreadProc(LPVOID param) {
         std::memcpy(lookup->did, did, sizeof did);
         InterlockedExchange(&lookup->done, 1);
     }
+    oneAnswered(lookup->block);
     letGo(lookup->block);
     return 0;
 }
@@ -81,7 +94,6 @@ bool sameHandle(const char* a, const char* b, std::size_t bLength) {
 // in, for letGo once the body is made; null when nothing was asked.
 Lookups* resolveMentions(const char* text, Facet* facets, std::size_t count) {
     Lookups* block = NULL;
-    HANDLE threads[kMaxMentions];
     std::size_t asked = 0;
     for (std::size_t i = 0; i < count; ++i) {
         const char* handle = text + facets[i].valueStart;
@@ -94,28 +106,39 @@ Lookups* resolveMentions(const char* text, Facet* facets, std::size_t count) {
         if (known < asked || asked == kMaxMentions)
             continue;
         if (!block) {
-            if (!(block = static_cast<Lookups*>(GlobalAlloc(GMEM_ZEROINIT, sizeof(Lookups)))))
+            block = static_cast<Lookups*>(GlobalAlloc(GMEM_ZEROINIT, sizeof(Lookups)));
+            HANDLE answered = block ? CreateEventA(NULL, TRUE, FALSE, NULL) : NULL;
+            if (!answered) {
+                if (block)
+                    GlobalFree(block);
                 return NULL;
-            block->holders = 1;  // this poster's own hold, before any look-up can let go
+            }
+            block->answered = answered;
+            // This poster's own hold, and its own count while it starts look-ups,
+            // before any look-up can let go or answer.
+            block->holders = 1;
+            block->unanswered = 1;
         }
         HandleLookup& lookup = block->each[asked];
         lookup.block = block;
         std::memcpy(lookup.handle, handle, length);
         InterlockedIncrement(&block->holders);
-        threads[asked] = CreateThread(NULL, 0, resolveHandleThreadProc, &lookup, 0, NULL);
-        if (!threads[asked]) {
-            letGo(block);  // never the last: this poster holds it too
+        InterlockedIncrement(&block->unanswered);
+        HANDLE thread = CreateThread(NULL, 0, resolveHandleThreadProc, &lookup, 0, NULL);
+        if (!thread) {
+            oneAnswered(block);  // never the last: this poster counts too
+            letGo(block);
             std::memset(lookup.handle, 0, sizeof lookup.handle);
             continue;
         }
+        CloseHandle(thread);
         ++asked;
     }
-    if (asked) {
-        WaitForMultipleObjects(static_cast<DWORD>(asked), threads, TRUE, kLookupDeadline);
-        for (std::size_t k = 0; k < asked; ++k)
-            CloseHandle(threads[k]);
-    }
-    for (std::size_t i = 0; block && i < count; ++i)
+    if (!block)
+        return NULL;
+    oneAnswered(block);
+    WaitForSingleObject(block->answered, kLookupDeadline);
+    for (std::size_t i = 0; i < count; ++i)
         for (std::size_t k = 0; k < asked && facets[i].kind == FacetKind::mention; ++k)
             if (InterlockedCompareExchange(&block->each[k].done, 1, 1) == 1 &&
                 sameHandle(block->each[k].handle, text + facets[i].valueStart, facets[i].end - facets[i].valueStart))
