@@ -180,6 +180,13 @@ class Bluesky(LinkCase):
         self.relay.handle_answers = garbled
         self.addCleanup(setattr, self.relay, "handle_answers", {})
         client, taskbar = self.start_linked()
+        # The records as read back, kept in the build folder to be looked at.
+        kept = []
+
+        def keep():
+            with open(os.path.join(harness.BUILD, "bluesky_facets.json"), "w", encoding="utf-8") as f:
+                json.dump(kept, f, indent=1, ensure_ascii=False)
+        self.addCleanup(keep)
         for proves, mood, asked, dids, waits in rows:
             with self.subTest(proves):
                 before = len(self.relay.requests())
@@ -195,6 +202,7 @@ class Bluesky(LinkCase):
                 records = self.pds.posts(self.account["did"])[records_before:]
                 self.assertEqual(len(records), 1)
                 record = records[0]
+                kept.append(record)
                 lookups = self.relay.requests(RESOLVE_HANDLE, since=before)
                 self.assertEqual(sorted(r["path"].split("handle=")[1] for r in lookups), sorted(asked))
                 for r in lookups:
