@@ -1,6 +1,6 @@
 // The facets the program would send for each text on standard input (texts
 // end with a NUL): one line each, {"text": the text as posted, "facets":
-// [...]}, the mentions' DIDs standing for the handles, as the library
+// [...], "cut": whether it was}, the mentions' DIDs standing for the handles, as the library
 // leaves them before they are resolved. rich_text_oracle.js compares them
 // with the library's own.
 #include <cstdio>
@@ -37,7 +37,7 @@ int main() {
                     jsonAppendString(line.data(), line.size(), used, text.data()) &&
                     jsonAppendRaw(line.data(), line.size(), used, ",\"facets\":") &&
                     jsonAppendFacets(line.data(), line.size(), used, text.data(), facets.data(), count) &&
-                    jsonAppendRaw(line.data(), line.size(), used, "}");
+                    jsonAppendRaw(line.data(), line.size(), used, cut ? ",\"cut\":true}" : ",\"cut\":false}");
         if (!fits) {
             std::fprintf(stderr, "the facets did not fit their room\n");
             return 1;

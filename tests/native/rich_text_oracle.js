@@ -101,7 +101,7 @@ const random = (n) => {
 }
 for (let i = 0; i < 20000; i++) {
   let text = ''
-  for (let k = 1 + random(80); k > 0; k--) text += pieces[random(pieces.length)]
+  for (let k = 1 + random(i % 10 ? 80 : 240); k > 0; k--) text += pieces[random(pieces.length)]
   rows.push([`random text ${i}`, text, undefined, true])
 }
 
@@ -114,10 +114,13 @@ function library(text) {
 // The library's facets with our departures from it made, for the rows that
 // give none by hand: a link that is no URI by the lexicon's rule is left
 // plain, unless it is a bare domain taken as written, which is linked as
-// https:// where its last label is on the list.
+// https:// where its last label is on the list; and in a cut text, what
+// reaches the "…" is left plain.
 const isValidUri = (uri) => /^\w+:(?:\/\/)?[^\s/][^\s]*$/.test(uri)
-function withDepartures(facets) {
+function withDepartures(facets, ours) {
+  const ellipsis = Buffer.byteLength(ours.text) - 3
   return facets.flatMap((f) => {
+    if (ours.cut && f.index.byteEnd >= ellipsis) return []
     const feature = f.features[0]
     if (!feature.$type.endsWith('#link') || isValidUri(feature.uri)) return [f]
     const domain = /^[a-z][a-z0-9]*(\.[a-z0-9]+)+/i.exec(feature.uri)
@@ -140,7 +143,7 @@ let departed = 0
 rows.forEach(([proves, , departs, quiet], i) => {
   const ours = JSON.parse(lines[i])
   const theirs = library(ours.text)
-  const expected = departs ? departs[1] : withDepartures(theirs)
+  const expected = departs ? departs[1] : withDepartures(theirs, ours)
   if (JSON.stringify(expected) !== JSON.stringify(theirs)) departed++
   const same = JSON.stringify(ours.facets) === JSON.stringify(expected)
   if (!same) failed++
