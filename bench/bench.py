@@ -47,7 +47,7 @@ BUILDS = ("x64", "x86")
 USERNAME, PASSWORD = "bench", "b3nch-secret"
 DISCOVERY_LINE = "onCreate::WM_SKYPECONTROL_DISCOVER\n"
 FIRST_WINDOW_LINE = "minimal_window::WM_CREATE\n"
-SHIPPED_LIMIT = 64 * 1024
+SHIPPED_LIMIT = 80 * 1024
 SIZE_ROW = "size of the shipped executable"
 # The groups of rows, in the order they run; --only picks some.
 GROUPS = ("size", "idle", "latency", "sendmessage", "https", "bluesky", "start", "burst", "soak")
@@ -681,7 +681,7 @@ def bench_build(table, build, path, sizes, wanted, details, keep):
     harness.BUILD = path
     if build == "x86" and "size" in wanted:
         size = os.path.getsize(harness.exe("Moodshuttle.exe"))
-        table.plain(build, SIZE_ROW, "%.1f KiB" % (size / 1024), "-", "<= 64 KiB",
+        table.plain(build, SIZE_ROW, "%.1f KiB" % (size / 1024), "-", "<= %d KiB" % (SHIPPED_LIMIT // 1024),
                     size <= SHIPPED_LIMIT)
         kind, why = harness.way_32bit()
         if kind == "none":
