@@ -5,7 +5,8 @@
 // host, port and path given, with the flags the program adds for an address
 // of the settings' own. With --bearer it makes an AT Protocol server's
 // createRecord instead, as the program does with a session it already has:
-// the access token and DID are handed to it, made beforehand.
+// the access token and DID are handed to it, made beforehand; a mood's
+// mentions are resolved on the same server first.
 //
 //   bare_post USERNAME PASSWORD [HOST PORT PATH]   prints "ready HWND", then runs until killed
 //   bare_post --bearer ACCESS_TOKEN DID HOST PORT PATH
@@ -17,6 +18,7 @@
 #include <cstring>
 
 #include "../poster/form_encode.h"
+#include "../poster/post_language.h"
 #include "../poster/record_body.h"
 
 namespace {
@@ -41,16 +43,55 @@ const char kExtraHeaders[] =
 char g_bearerHeaders[2300];
 char g_did[2100];
 
-// The program's createRecord body for the text, made the same way.
+// One GET of resolveHandle on the same server, as the program asks it;
+// the DID into did (kDidMax + 1 bytes), "" where none came.
+void resolveHandle(const char* handle, std::size_t length, char* did) {
+    did[0] = '\0';
+    char path[300];
+    snprintf(path, sizeof path, "/xrpc/com.atproto.identity.resolveHandle?handle=%.*s", static_cast<int>(length),
+             handle);
+    HINTERNET session = InternetOpenA("Moodshuttle", INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    HINTERNET connection = InternetConnectA(session, g_host, g_port, NULL, NULL, INTERNET_SERVICE_HTTP, 0, 0);
+    const char* accept[] = {"*/*", NULL};
+    HINTERNET request =
+        HttpOpenRequestA(connection, "GET", path, NULL, NULL, accept, g_flags | INTERNET_FLAG_NO_AUTH, 0);
+    char answer[kDidMax + 64];
+    DWORD read = 0, used = 0;
+    if (HttpSendRequestA(request, NULL, 0, NULL, 0))
+        while (used < sizeof answer && InternetReadFile(request, answer + used, sizeof answer - used, &read) && read)
+            used += read;
+    if (jsonStringField(answer, used, "did", did, kDidMax + 1) != JsonField::found || !isDid(did))
+        did[0] = '\0';
+    InternetCloseHandle(request);
+    InternetCloseHandle(connection);
+    InternetCloseHandle(session);
+}
+
+// The program's createRecord body for the text, made the same way: its
+// facets, each mention's handle resolved first (one after the other: the
+// benchmarks mention one), and the display language.
 DWORD recordBodyFor(char* body, const char* mood) {
     char text[statusTextSize(kBlueskyLimit)];
-    statusText(text, mood, kBlueskyLimit);
+    bool cut = statusText(text, mood, kBlueskyLimit);
     SYSTEMTIME now;
     GetSystemTime(&now);
     char createdAt[kCreatedAtMax + 1];
     snprintf(createdAt, sizeof createdAt, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", now.wYear, now.wMonth, now.wDay,
              now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-    return static_cast<DWORD>(recordBody(body, g_did, text, createdAt));
+    static Facet facets[kMaxFacets];  // one mood at a time in the benchmarks
+    static char dids[kMaxMentions][kDidMax + 1];
+    std::size_t count = findFacets(text, facets, kMaxFacets);
+    if (cut)
+        count = dropFacetsFrom(facets, count, strlen(text) - 3);
+    for (std::size_t i = 0, asked = 0; i < count && asked < kMaxMentions; ++i)
+        if (facets[i].kind == FacetKind::mention) {
+            resolveHandle(text + facets[i].valueStart, facets[i].end - facets[i].valueStart, dids[asked]);
+            facets[i].did = dids[asked++];
+        }
+    char language[kLanguageMax + 1];
+    userLanguage(language);
+    RecordExtras extras = {facets, count, language};
+    return static_cast<DWORD>(recordBody(body, g_did, text, createdAt, extras));
 }
 
 DWORD WINAPI postRecord(LPVOID param) {

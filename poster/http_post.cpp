@@ -45,6 +45,10 @@ void setCredential(HINTERNET request, DWORD option, const char* value) {
 }  // namespace
 
 PostResult sendPost(const PostRequest& post) {
+    return sendRequest("POST", post);
+}
+
+PostResult sendRequest(const char* method, const PostRequest& post) {
     HINTERNET session = InternetOpenA(kProgramName, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     HINTERNET connection = InternetConnectA(session, g_service.host, g_service.port, NULL, NULL,
                                             INTERNET_SERVICE_HTTP, 0, 0);
@@ -53,7 +57,7 @@ PostResult sendPost(const PostRequest& post) {
     // not with the Windows logon either, which the HTTP client would offer
     // a server or proxy that asks for it.
     DWORD flags = g_service.flags | (post.username ? 0 : INTERNET_FLAG_NO_AUTH);
-    HINTERNET request = HttpOpenRequestA(connection, "POST", post.path ? post.path : g_service.path, NULL, NULL,
+    HINTERNET request = HttpOpenRequestA(connection, method, post.path ? post.path : g_service.path, NULL, NULL,
                                          accept, flags, 0);
     if (post.username) {
         setCredential(request, INTERNET_OPTION_USERNAME, post.username);

@@ -27,3 +27,6 @@ struct PostResult {
 // the answer (into the request's answer, or once and throws it away), and
 // closes everything.
 PostResult sendPost(const PostRequest& request);
+
+// The same with another method: "GET" for a question, with no body.
+PostResult sendRequest(const char* method, const PostRequest& request);

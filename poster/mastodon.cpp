@@ -4,6 +4,7 @@
 
 #include "../app/credentials.h"
 #include "form_encode.h"
+#include "post_language.h"
 #include "post_ways.h"
 #include "service_rules.h"
 #include "status_text.h"
@@ -11,9 +12,10 @@
 namespace {
 
 // The body: "status=" and the text of at most 500 code points, each byte of
-// which may take three when encoded, and the terminator.
+// which may take three when encoded, "&language=" and its code, and the
+// terminator.
 const std::size_t kEncodedTextRoom = 3 * (statusTextSize(kMastodonLimit) - 1);
-const std::size_t kBodyRoom = 7 + kEncodedTextRoom + 1;
+const std::size_t kBodyRoom = 7 + kEncodedTextRoom + 10 + kLanguageMax + 1;
 
 // Posters of this process so far, for the idempotency key.
 volatile LONG g_keysMade;
@@ -57,6 +59,12 @@ bool postToMastodon(const char* mood, PostResult& result) {
                                   token, key);
     char body[kBodyRoom] = "status=";
     formEncode(body + 7, text, kEncodedTextRoom);
+    char language[kLanguageMax + 1];
+    userLanguage(language);
+    if (language[0]) {
+        // Small letters alone: nothing to encode.
+        wsprintfA(body + strlen(body), "&language=%s", language);
+    }
     PostRequest request = {NULL, headers, static_cast<DWORD>(headersLength), body, static_cast<DWORD>(strlen(body)),
                            NULL, NULL, NULL, 0};
     result = sendPost(request);

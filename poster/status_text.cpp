@@ -87,7 +87,7 @@ bool isWhiteSpace(std::uint32_t c) {
 
 }  // namespace
 
-void statusText(char* dest, const char* src, std::size_t limit) {
+bool statusText(char* dest, const char* src, std::size_t limit) {
     const unsigned char* const text = reinterpret_cast<const unsigned char*>(src);
     // Where a cut would go: the last place, with room for the ellipsis
     // after it, that splits no character.
@@ -110,6 +110,7 @@ void statusText(char* dest, const char* src, std::size_t limit) {
     if (count > limit)
         out = putCodePoint(out, kEllipsis);
     *out = '\0';
+    return count > limit;
 }
 
 std::size_t codePointCount(const char* src) {

@@ -22,8 +22,9 @@ constexpr std::size_t statusTextSize(std::size_t limit) {
 // well-formed UTF-8: each maximal ill-formed part becomes U+FFFD, as Unicode
 // recommends. A text of more than `limit` code points (limit at least 1) is
 // cut to fewer and ends with U+2026: never after a zero-width joiner, never
-// before a mark that belongs to the character in front of it.
-void statusText(char* dest, const char* src, std::size_t limit);
+// before a mark that belongs to the character in front of it. Returns
+// whether it cut.
+bool statusText(char* dest, const char* src, std::size_t limit);
 
 // Code points of the NUL-terminated src as statusText counts them: each
 // maximal ill-formed part one, as the U+FFFD it becomes.

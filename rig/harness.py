@@ -510,10 +510,13 @@ class Wine:
         os.makedirs(path, exist_ok=True)
         return path
 
-    def start(self, program, *args, cwd=None, stdin=False, debug=None, proxy=True):
-        """Starts a program; debug adds Wine debug channels for it alone, and
-        proxy=False lets it reach servers straight, not through the proxy."""
-        env = dict(self.env, WINEDEBUG=self.env["WINEDEBUG"] + "," + debug) if debug else dict(self.env)
+    def start(self, program, *args, cwd=None, stdin=False, debug=None, proxy=True, env=None):
+        """Starts a program; debug adds Wine debug channels for it alone,
+        proxy=False lets it reach servers straight, not through the proxy,
+        and env adds or replaces variables for it alone (LANG, say)."""
+        env = dict(self.env, **(env or {}))
+        if debug:
+            env["WINEDEBUG"] = self.env["WINEDEBUG"] + "," + debug
         if not proxy:
             env.pop("http_proxy", None)
         p = Process(command(program, *args), env, cwd=cwd, stdin=stdin)

@@ -14,7 +14,10 @@ give the reason its words, never the decision.
     ways.py 32bit PROBE         prints "native PATH", "emulator PATH" or
                                 "none WHY", the loader's presence included
     ways.py pds                 prints why the reference AT Protocol server
-                                cannot run, or nothing where it can"""
+                                cannot run, or nothing where it can
+    ways.py with-pds CMD...     runs CMD where the server's install is
+                                there, else says why and exits 77, which
+                                CTest takes as a skip"""
 
 import hashlib
 import os
@@ -150,6 +153,12 @@ def main(argv):
         print(" ".join(way_32bit(probe)))
     elif argv[1:] == ["pds"]:
         print(pds_missing() or "")
+    elif argv[1:2] == ["with-pds"] and len(argv) > 2:
+        missing = pds_missing()
+        if missing:
+            print(NOT_RUN_PDS % missing)
+            return 77
+        os.execv(argv[2], argv[2:])
     else:
         print(__doc__, file=sys.stderr)
         return 2

@@ -11,12 +11,17 @@ Modes, for what the reference server never does by itself:
 - "factor": createSession is answered 401 AuthFactorTokenRequired without
   asking the server, as Bluesky's own service answers an account's main
   password where it wants a code sent by e-mail (the server's lexicon,
-  com.atproto.server.createSession, names that error)."""
+  com.atproto.server.createSession, names that error).
+
+Whatever the mode, resolveHandle for a handle in `handle_answers` is
+answered by the relay itself, as a server that misbehaves would answer it:
+(status, body, seconds to wait first)."""
 
 import http.client
 import json
 import threading
 import time
+import urllib.parse
 
 from loopback_http import LoopbackHttp, read_request
 
@@ -31,6 +36,7 @@ class XrpcRelay:
     def __init__(self, upstream_port):
         self.upstream = upstream_port
         self.mode = "pass"
+        self.handle_answers = {}
         self._lock = threading.Condition()
         self._records = []
         # nginx speaks HTTP/1.0 to its upstream: an answer ends at its
@@ -60,10 +66,17 @@ class XrpcRelay:
     def _serve(self, handler):
         record = read_request(handler)
         body = record["body"]
+        path, _, query = handler.path.partition("?")
         with self._lock:
             self._records.append(record)
             mode = self.mode
-        if mode == "factor" and handler.path.split("?")[0] == "/xrpc/com.atproto.server.createSession":
+            scripted = self.handle_answers.get(urllib.parse.parse_qs(query).get("handle", [None])[0]) \
+                if path == "/xrpc/com.atproto.identity.resolveHandle" else None
+        if scripted:
+            status, answer, wait = scripted
+            time.sleep(wait)
+            headers = [("Content-Type", "application/json; charset=utf-8")]
+        elif mode == "factor" and handler.path.split("?")[0] == "/xrpc/com.atproto.server.createSession":
             status, headers, answer = 401, [("Content-Type", "application/json; charset=utf-8")], \
                 json.dumps(FACTOR_ANSWER).encode()
         else:

@@ -5,6 +5,9 @@ nginx and the server and records every request as nginx passed it on."""
 
 import datetime
 import json
+import os
+import subprocess
+import time
 import unittest
 
 from linkcase import MOOD_PREFIX, LinkCase
@@ -16,8 +19,29 @@ from pds import ACCESS_LIFETIME, Pds
 CREATE_SESSION = "/xrpc/com.atproto.server.createSession"
 REFRESH_SESSION = "/xrpc/com.atproto.server.refreshSession"
 CREATE_RECORD = "/xrpc/com.atproto.repo.createRecord"
+RESOLVE_HANDLE = "/xrpc/com.atproto.identity.resolveHandle"
 WM_COMMAND, IDM_SETTING, IDOK, IDC_PASSWORD = "0x111", "1004", "1", "4001"
 CREATED_AT = r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$"
+
+
+# Bluesky's own client library, from the rig's install of the reference
+# server: the facets it finds in each text, its mentions' DIDs still the
+# handles.
+LIBRARY_FACETS = """
+const { RichText } = require(require.resolve('@atproto/api', { paths: [process.argv[1]] }))
+const texts = JSON.parse(require('fs').readFileSync(0, 'utf8'))
+console.log(JSON.stringify(texts.map((text) => {
+  const rt = new RichText({ text })
+  rt.detectFacetsWithoutResolution()
+  return (rt.facets || []).map((f) => ({ index: f.index, features: f.features }))
+})))
+"""
+
+
+def library_facets(texts):
+    out = subprocess.run(["/usr/bin/node", "-e", LIBRARY_FACETS, os.path.join(harness.ROOT, "rig", "pds")],
+                         input=json.dumps(texts).encode(), capture_output=True, check=True, timeout=60)
+    return json.loads(out.stdout)
 
 
 def header(request, name):
@@ -36,12 +60,14 @@ class Bluesky(LinkCase):
         cls.relay = cls.pds.relay
         cls.account = cls.pds.create_account("alice.test", "the-main-password")
         cls.app_password = cls.pds.create_app_password(cls.account, "Moodshuttle")
+        cls.bob = cls.pds.create_account("bob.test", "bobs-main-password")
         cls.installed = 0
 
-    def start_linked(self, password=None, mode="pass"):
+    def start_linked(self, password=None, mode="pass", env=None):
         """Stops what the row before started; starts the program posting to
         the server, linked to the client stand-in, its icon taken by the
-        taskbar stand-in. Returns (client, taskbar)."""
+        taskbar stand-in; env adds to the program's environment. Returns
+        (client, taskbar)."""
         self.stop_started()
         self.relay.mode = mode
         self.requests_before = len(self.relay.requests())
@@ -53,7 +79,7 @@ class Bluesky(LinkCase):
         self.started.append(taskbar)
         taskbar.expect(r"^ready ")
         client = self.start_client("--attach", "0")
-        self.started.append(self.wine.start(path, proxy=False))
+        self.started.append(self.wine.start(path, proxy=False, env=env))
         self.attach(client)
         taskbar.expect(r"^request \d+ add \w+ 1001 added$")
         return client, taskbar
@@ -120,13 +146,104 @@ class Bluesky(LinkCase):
                     body = json.loads(post["body"])
                     self.assertEqual(set(body), {"repo", "collection", "record"})
                     self.assertEqual((body["repo"], body["collection"]), (self.account["did"], "app.bsky.feed.post"))
-                    self.assertEqual(body["record"], record, "the record as sent: $type, text and createdAt alone")
+                    self.assertEqual(body["record"], record, "the record as sent")
+                    self.assertEqual(record["langs"], ["en"], "Wine's display language")
                     self.assertNotIn(self.app_password.encode(), post["body"])
                     self.assertEqual(record["$type"], "app.bsky.feed.post")
                     self.assertRegex(record["createdAt"], CREATED_AT)
                     made = datetime.datetime.strptime(record["createdAt"], "%Y-%m-%dT%H:%M:%S.%fZ")
                     self.assertLess(abs((made.replace(tzinfo=datetime.timezone.utc) - began).total_seconds()), 60,
                                     "the time is now, in UTC")
+
+    def test_links_mentions_and_tags_become_facets(self):
+        bob = self.bob["did"]
+        garbled = {"garbage.test": (200, b"not json at all", 0), "notadid.test": (200, b'{"did":"bob.test"}', 0),
+                   "failing.test": (500, b'{"error":"InternalServerError"}', 0),
+                   "slow.test": (200, json.dumps({"did": bob}).encode(), 13)}
+        many = "@bob.test @BOB.test " + " ".join("@c%d.test" % i for i in range(1, 9))
+        # The mood; the handles asked about; what the mentions resolve to (the
+        # rest stay plain); whether the post waits for the deadline.
+        rows = (
+            ("the issue's mood: a tag, a link and a mention of an account there",
+             "Reading #atproto docs at https://atproto.com with @bob.test", ["bob.test"], {"bob.test": bob}, False),
+            ("a handle that resolves nowhere stays plain; cashtags, a bare domain, emoji and a mark before them",
+             "😀 é hi @nobody.test and @bob.test, $aapl (atproto.com)", ["nobody.test", "bob.test"],
+             {"bob.test": bob}, False),
+            ("an error, garbage, a DID that is not one and an answer too late leave those plain, the post goes once",
+             "@garbage.test @notadid.test @failing.test @slow.test @bob.test",
+             ["garbage.test", "notadid.test", "failing.test", "slow.test", "bob.test"], {"bob.test": bob}, True),
+            ("8 distinct handles at most, a handle in other capitals asked about once",
+             many, ["bob.test"] + ["c%d.test" % i for i in range(1, 8)], {"bob.test": bob, "BOB.test": bob}, False),
+            ("a link the cut reached stays plain, a tag before it is kept",
+             "x" * 270 + " #atproto https://atproto.com/specs/lexicon#type-definitions", [], {}, False),
+        )
+        self.relay.handle_answers = garbled
+        self.addCleanup(setattr, self.relay, "handle_answers", {})
+        client, taskbar = self.start_linked()
+        # The records as read back, kept in the build folder to be looked at.
+        kept = []
+
+        def keep():
+            with open(os.path.join(harness.BUILD, "bluesky_facets.json"), "w", encoding="utf-8") as f:
+                json.dump(kept, f, indent=1, ensure_ascii=False)
+        self.addCleanup(keep)
+        for proves, mood, asked, dids, waits in rows:
+            with self.subTest(proves):
+                before = len(self.relay.requests())
+                records_before = len(self.pds.posts(self.account["did"]))
+                sent = time.monotonic()
+                self.mood(client, mood)
+                self.relay.wait_for(CREATE_RECORD, 1, 40, since=before)
+                posts = self.relay.requests(CREATE_RECORD, since=before)
+                self.assertEqual(len(posts), 1)
+                took = posts[0]["answered"] - sent
+                if waits:
+                    self.assertTrue(9 <= took < 12.5, "the deadline of 10 s, not the late answer's 13: %.1f" % took)
+                records = self.pds.posts(self.account["did"])[records_before:]
+                self.assertEqual(len(records), 1)
+                record = records[0]
+                kept.append(record)
+                lookups = self.relay.requests(RESOLVE_HANDLE, since=before)
+                self.assertEqual(sorted(r["path"].split("handle=")[1] for r in lookups), sorted(asked))
+                for r in lookups:
+                    self.assertEqual((r["method"], header(r, "Authorization"), r["body"]), ("GET", None, b""))
+                # The library's facets for the text as posted, each mention
+                # with the DID its handle resolved to or left out, and none
+                # that reaches the cut's ellipsis.
+                expected = []
+                for facet in library_facets([record["text"]])[0]:
+                    feature = facet["features"][0]
+                    if feature["$type"].endswith("#mention"):
+                        if feature["did"] not in dids:
+                            continue
+                        feature["did"] = dids[feature["did"]]
+                    if record["text"].endswith("…") and \
+                            facet["index"]["byteEnd"] >= len(record["text"].encode()) - 3:
+                        continue
+                    expected.append(facet)
+                self.assertTrue(expected)
+                self.assertEqual(record.get("facets"), expected)
+                self.assertEqual(record["langs"], ["en"])
+        self.assertEqual(self.balloons(taskbar), [])
+
+    def test_posts_are_marked_with_the_display_language(self):
+        # Wine takes the display language from the locale of LC_MESSAGES,
+        # which must be there: the ones beyond C are compiled from Debian's
+        # locale sources into a folder of the test's own.
+        locales = self.wine.folder("locales")
+        rows = (("Wine's English of the C locale", "C.UTF-8", ["en"]),
+                ("German", "de_DE.UTF-8", ["de"]),
+                ("Japanese", "ja_JP.UTF-8", ["ja"]))
+        for proves, lang, langs in rows:
+            with self.subTest(proves):
+                name = lang.split(".")[0]
+                if not lang.startswith("C."):
+                    subprocess.run(["/usr/bin/localedef", "-i", name, "-f", "UTF-8", os.path.join(locales, lang)],
+                                   check=True, capture_output=True, timeout=120)
+                client, _ = self.start_linked(env={"LANG": lang, "LC_ALL": lang, "LOCPATH": locales})
+                self.mood(client, "Guten Tag")
+                self.wait_answered(CREATE_RECORD, 1)
+                self.assertEqual([r.get("langs") for r in self.new_records()], [langs])
 
     def test_the_session_is_made_once_and_shared(self):
         # Steps: moods sent together; then how many sessions and renewals

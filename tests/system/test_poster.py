@@ -189,7 +189,7 @@ class Poster(unittest.TestCase):
         # Moods sent; what the server made of them (None: nothing reached it);
         # how each post ended, as the main window is told.
         rows = (
-            ("the request as the server parses it, the token's blanks dropped", " %s \t" % token, "normal",
+            ("the request as the server parses it, the token's blanks dropped, Wine's display language", " %s \t" % token, "normal",
              ["Going home", "a b&c ~ \u65e5\u672c"], ["Going home", "a b&c ~ \u65e5\u672c"], ["posted 200"] * 2),
             ("a token the server does not know", "tok-unknown", "normal", ["one"], [], ["account 401"]),
             ("a token without the scope to post", "tok-read", "normal", ["one"], [], ["account 403"]),
@@ -233,7 +233,8 @@ class Poster(unittest.TestCase):
                     self.assertNotIn(b"alice", r["body"])
                 if proves.startswith("the request"):
                     self.assertEqual(sorted(r["body"] for r in got),
-                                     [b"status=Going+home", b"status=a+b%26c+%7E+%E6%97%A5%E6%9C%AC"])
+                                     [b"status=Going+home&language=en",
+                                      b"status=a+b%26c+%7E+%E6%97%A5%E6%9C%AC&language=en"])
         self.assertEqual(len(set(keys)), len(keys), "a key of its own for every request, across runs: %s" % keys)
         self.assertEqual(len(keys), requests_made)
 
