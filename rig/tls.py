@@ -303,7 +303,11 @@ netdb_filename none
 pinger_enable off
 icp_port 0
 htcp_port 0
-# Names come from /etc/hosts; any other lookup stays on loopback and fails.
+# Names come from a hosts file of ours, where localhost is 127.0.0.1 alone,
+# where the services listen: a machine's /etc/hosts may name ::1 for it too,
+# and squid then tried that alone. Any other lookup stays on loopback and
+# fails.
+hosts_file {dir}/hosts
 dns_nameservers 127.0.0.1
 cache deny all
 cache_mem 0
@@ -336,6 +340,8 @@ class Squid:
         conf = os.path.join(folder, "squid.conf")
         with open(conf, "w") as f:
             f.write(SQUID_CONF.format(dir=folder, port=self.port))
+        with open(os.path.join(folder, "hosts"), "w") as f:
+            f.write("127.0.0.1 localhost\n")
         # Its log says when it listens; a test connection would be logged as a request.
         log = os.path.join(folder, "cache.log")
         try:
