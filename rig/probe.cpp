@@ -28,6 +28,8 @@
 //   probe trustroot FILE                  -> adds the DER certificate in FILE to the prefix's
 //                                            machine Root store; "trusted"
 //   probe hold                            -> "holding" once it has the desktop; then waits, never ending
+//   probe dpi HWND                        -> "dpi D size W H": the DPI the window is drawn for, and its size
+//                                            in the screen's own pixels
 //   probe token                           -> "integrity RID elevated 0|1 type T" of this probe's own token,
 //                                            as a program started the same way sees its own
 //   probe linked PROGRAM [ARGS...]        -> starts PROGRAM with the token linked to this one's (under Wine,
@@ -332,6 +334,16 @@ int answer(int argc, char** argv) {
     }
     if (!strcmp(action, "trustroot") && argc >= 3)
         return trustRoot(argv[2]);
+    if (!strcmp(action, "dpi") && argc >= 3) {
+        // Aware itself, so that no size it is told is scaled for it.
+        SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+        HWND window = handleOf(argv[2]);
+        RECT rect;
+        if (!IsWindow(window) || !GetWindowRect(window, &rect))
+            return 1;
+        printf("dpi %u size %ld %ld\n", GetDpiForWindow(window), rect.right - rect.left, rect.bottom - rect.top);
+        return 0;
+    }
     if (!strcmp(action, "token"))
         return printToken();
     if (!strcmp(action, "linked") && argc >= 3)
