@@ -125,6 +125,10 @@ class Attached(LinkCase):
         self.assertEqual(len(numbers), len(bodies), "each once")
         self.assertTrue(all(len(r["body"]) <= 1024 and r["body"].endswith(b"x ") for r in bodies), "cut to the body")
         self.assertIsNone(program.proc.poll(), "still running")
+        # Ended, with the rest of the queue, before the next case starts its own programs in this prefix.
+        main = self.wine.find("Moodshuttle", "Moodshuttle")
+        self.assertEqual(self.wine.probe("post", main, "0x10", "0", "0")[0], 0)
+        self.assertEqual(program.wait(timeout=60), 0)
 
 
 class Unattached(LinkCase):
