@@ -9,8 +9,14 @@ constexpr unsigned kCredentialSize = 256;  // 255 bytes of text and the terminat
 // Must run once on the main thread before any other call here.
 void initCredentials();
 
-// Replaces both values; each is cut to 255 bytes.
+// Replaces both values; each is cut to 255 bytes. Every pair stored, the
+// same as the last or not, gets the next number: what was learnt of the
+// account under an earlier one (a session, a refusal) is not its own.
 void storeCredentials(const char* username, const char* password);
 
-// Copies both values into buffers of kCredentialSize bytes.
-void copyCredentials(char* username, char* password);
+// Copies both values into buffers of kCredentialSize bytes; returns the
+// pair's number, taken with it.
+long copyCredentials(char* username, char* password);
+
+// The number of the pair stored last.
+long credentialsNumber();

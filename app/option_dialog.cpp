@@ -2,7 +2,6 @@
 
 #include <uxtheme.h>
 
-#include "../poster/bluesky_session.h"
 #include "../res/resource.h"
 #include "app.h"
 #include "credentials.h"
@@ -61,10 +60,9 @@ void onOk(HWND hDlg) {
         tellCharactersNotStorable(hDlg, !usernameHeld, !passwordHeld);
         return;
     }
-    g_notSaved = !saveCredentials(username, password);
     // From here on every mood goes with the new pair: the session of the
-    // old one is dropped, and a refusal of it forgotten.
-    forgetSession();
+    // old one is dropped, and a refusal of it forgotten (bluesky_session.h).
+    g_notSaved = !saveCredentials(username, password);
     EndDialog(hDlg, IDOK);
 }
 

@@ -28,6 +28,9 @@ UINT g_taskbarCreated;
 bool g_iconShown;
 FailureTelling g_telling;
 
+// The icon's image for the notification area, once loaded; main thread only.
+HICON g_trayIcon;
+
 // The size older shells know; newer headers give a larger structure.
 const DWORD kTrayDataSize = NOTIFYICONDATAA_V3_SIZE;
 #ifndef _WIN64
@@ -54,6 +57,17 @@ void tellWaitingFailure() {
     data.dwInfoFlags = NIIF_WARNING;
     if (Shell_NotifyIconA(NIM_MODIFY, &data))
         markTold(g_telling);
+}
+
+// The icon's image of the size the notification area draws (16 x 16 at
+// 100 %, 32 x 32 at 200 %), which LoadIconA's 32 x 32 is not: the shell
+// would shrink that. Loaded once, for every offer and the life of the program.
+HICON trayIcon() {
+    if (!g_trayIcon)
+        g_trayIcon = static_cast<HICON>(LoadImageA(g_instance, MAKEINTRESOURCEA(IDI_MAIN), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                   LR_DEFAULTCOLOR));
+    return g_trayIcon;
 }
 
 LRESULT onCreate(HWND hWnd) {
@@ -133,7 +147,7 @@ LRESULT CALLBACK mainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
 void addTrayIcon() {
     NOTIFYICONDATAA data = iconData(NIF_MESSAGE | NIF_ICON | NIF_TIP);
     data.uCallbackMessage = WM_TRAYICON;
-    data.hIcon = LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_MAIN));
+    data.hIcon = trayIcon();
     lstrcpynA(data.szTip, kProgramName, sizeof data.szTip);
     // At a busy log-on the taskbar can be there and still not answer in time,
     // and no "TaskbarCreated" follows; without the icon there would be no way

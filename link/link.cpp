@@ -40,7 +40,9 @@ volatile LONG g_postersRunning;
 const LONG kMaxPosters = 400;
 
 // Mood texts waiting for a poster, oldest first, in a ring; link thread only.
-// When even this is full a mood is dropped rather than memory taken without end.
+// When even this is full a mood is dropped rather than memory taken without
+// end: each text is at most kMoodBytesMax bytes and its terminator, so a full
+// ring holds at most 16,384 x 2,005 bytes (31.3 MiB), whatever the client sends.
 const DWORD kMaxWaiting = 16384;
 char* g_waiting[kMaxWaiting];
 DWORD g_firstWaiting;

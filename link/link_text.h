@@ -26,11 +26,17 @@ constexpr std::size_t kMoodBytesMax = 4 * (kMastodonLimit + 1);
 // than the prefix and starting with it exactly (case-sensitive).
 bool isMoodNotification(const char* data, std::size_t size);
 
-// Size of the block for the mood text of a mood notification: the
-// notification's length up to its terminator, or up to `size` bytes when none
-// is inside them, plus one.
+// Bytes of a mood notification's text that are kept: the text after the
+// prefix up to its terminator, or up to `size` bytes when none is inside
+// them, but never more than kMoodBytesMax, cut back to the start of a UTF-8
+// sequence that would not fit whole. So a queue of notifications holds at
+// most kMoodBytesMax + 1 bytes for each, however large the notification.
+std::size_t moodTextLength(const char* data, std::size_t size);
+
+// Size of the block for the mood text of a mood notification: its kept
+// length and the terminator.
 std::size_t moodBlockSize(const char* data, std::size_t size);
 
-// Copies the text after the prefix into dest (moodBlockSize bytes, zero-filled)
-// and terminates it; it never reads past `size` bytes of data.
+// Copies the kept text into dest (moodBlockSize bytes) and terminates it; it
+// never reads past `size` bytes of data.
 void copyMoodText(char* dest, const char* data, std::size_t size);

@@ -14,16 +14,21 @@ const DWORD kAnswerRoom = 16 * 1024;
 // An account name or password as UTF-8: each ANSI byte may become three.
 const std::size_t kUtf8Room = 3 * (kCredentialSize - 1) + 1;
 
+// The longest one attempt may take: a refreshSession and a createSession,
+// each held at most as long as any request. A poster waiting for it waits no
+// longer, and is told the server was not reached.
+const DWORD kAttemptMostMs = 2 * kRequestMostMs;
+
 CRITICAL_SECTION g_lock;
 HANDLE g_attemptEnded;    // manual-reset; reset while an attempt is on the network
-volatile LONG g_account;  // counts the accounts given; forgetSession's alone
 
-// Guarded by g_lock.
-LONG g_accountHeld;           // the account what follows belongs to
+// Guarded by g_lock. An account is the number of its pair (credentials.h).
+long g_accountHeld;           // the account what follows belongs to
 bool g_making;                // a poster is asking the server for a session
 bool g_held;                  // g_tokens holds a session
 bool g_refused;               // the server refused this account's pair: ask nothing more
 bool g_lastMade;              // the last attempt to end made a session
+long g_lastAccount;           // the account whose pair the last attempt to end gave
 unsigned long g_attemptsEnded;
 PostResult g_failure;         // how the last attempt failed
 SessionTokens g_tokens;
@@ -36,11 +41,12 @@ void toUtf8(const char* ansi, char (&utf8)[kUtf8Room]) {
     SecureZeroMemory(wide, sizeof wide);
 }
 
-// Asks for a new session with the account's handle and app password.
-PostResult createSession(char* answer) {
+// Asks for a new session with the account's handle and app password; account
+// gets the number of the pair that was given.
+PostResult createSession(char* answer, long& account) {
     char username[kCredentialSize];
     char password[kCredentialSize];
-    copyCredentials(username, password);
+    account = copyCredentials(username, password);
     char identifier[kUtf8Room];
     char secret[kUtf8Room];
     toUtf8(username, identifier);
@@ -64,7 +70,9 @@ PostResult createSession(char* answer) {
 
 // One attempt on the network: a renewal with the refresh token where one is
 // given, and a new session where there is none or the server refused it.
-SessionAnswer makeSession(const char* refresh, SessionTokens& made, PostResult& result) {
+// account comes in as the account the refresh token is of, and goes out as
+// the one whose pair made the session, when one was asked for.
+SessionAnswer makeSession(const char* refresh, SessionTokens& made, PostResult& result, long& account) {
     char answer[kAnswerRoom];
     if (refresh) {
         char headers[kBearerHeadersRoom];
@@ -76,7 +84,7 @@ SessionAnswer makeSession(const char* refresh, SessionTokens& made, PostResult& 
         if (result.status != 401 && !tokenRefused(result.status, answer, result.answerSize))
             return SessionAnswer::otherAnswer;  // not reached, say: the refresh token may still do
     }
-    result = createSession(answer);
+    result = createSession(answer, account);
     return readSession(result.status, answer, result.answerSize, made);
 }
 
@@ -105,15 +113,11 @@ void initSession() {
     g_attemptEnded = CreateEventA(NULL, TRUE, TRUE, NULL);
 }
 
-void forgetSession() {
-    InterlockedIncrement(&g_account);
-}
-
 bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure) {
     EnterCriticalSection(&g_lock);
-    LONG account;
+    long account;
     for (;;) {
-        account = g_account;
+        account = credentialsNumber();
         if (g_accountHeld != account) {
             g_accountHeld = account;
             g_held = g_refused = false;
@@ -132,11 +136,19 @@ bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure) 
             break;
         unsigned long ended = g_attemptsEnded;
         LeaveCriticalSection(&g_lock);
-        WaitForSingleObject(g_attemptEnded, INFINITE);
+        DWORD waited = WaitForSingleObject(g_attemptEnded, kAttemptMostMs);
         EnterCriticalSection(&g_lock);
-        if (g_attemptsEnded != ended && !g_lastMade) {
-            // The attempt waited for failed: this mood shares its failure
-            // rather than asking the server once more.
+        if (waited != WAIT_OBJECT_0 && g_attemptsEnded == ended) {
+            // Held past any request's bound: the server is not answering.
+            LeaveCriticalSection(&g_lock);
+            failure.outcome = kNotReached;
+            failure.status = failure.answerSize = 0;
+            return false;
+        }
+        if (g_attemptsEnded != ended && !g_lastMade && g_lastAccount == account) {
+            // The attempt waited for failed with this account's own pair:
+            // this mood shares its failure rather than asking the server
+            // once more. One made with an earlier pair tells nothing of it.
             failure = g_failure;
             LeaveCriticalSection(&g_lock);
             return false;
@@ -151,7 +163,7 @@ bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure) 
     LeaveCriticalSection(&g_lock);
 
     PostResult result = {kPosted, 0, 0};
-    SessionAnswer answer = makeSession(refresh[0] ? refresh : NULL, tokens, result);
+    SessionAnswer answer = makeSession(refresh[0] ? refresh : NULL, tokens, result, account);
     bool made = answer == SessionAnswer::made;
     tellFailure(answer, result);
 
@@ -159,10 +171,16 @@ bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure) 
     g_making = false;
     ++g_attemptsEnded;
     g_lastMade = made;
+    g_lastAccount = account;
     g_failure = result;
-    // Kept only for the account it was made with; a mood from before the
-    // dialog's OK is still posted with it.
-    if (account == g_account) {
+    // Kept only for the account it was made with, and only while that is
+    // still the account; a mood from before the dialog's OK is still posted
+    // with it.
+    if (account == credentialsNumber()) {
+        if (g_accountHeld != account) {
+            g_accountHeld = account;
+            g_held = false;
+        }
         if (made)
             g_tokens = tokens;
         g_held = made || g_held;

@@ -9,16 +9,17 @@
 // Must run once on the main thread before any poster starts.
 void initSession();
 
-// Drops the session and any refusal of the old pair, for an account just
-// given in the Option dialog. Takes no lock, so it never waits on a poster.
-void forgetSession();
-
+// The session and any refusal belong to the pair they were had with: once
+// another pair is stored (credentials.h), they are dropped.
+//
 // Copies the session into tokens, making it first when there is none, or
 // renewing it when `stale` (an access token the server refused, or null) is
 // still the one held. Posters that come while an attempt is on the network
-// wait for it and share its result. False, with how it failed in failure,
-// when there is no session to post with: after the server refused the pair,
-// until forgetSession, no attempt is made and each poster is told so again.
+// wait for it, at most as long as it may take, and share its result where it
+// was had with the pair they would ask with. False, with how it failed in
+// failure, when there is no session to post with: after the server refused
+// the pair, until another pair is stored, no attempt is made and each poster
+// is told so again.
 bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure);
 
 // Header lines (each ended by CR LF) and "Authorization: Bearer TOKEN" after

@@ -38,6 +38,15 @@ DWORD readAnswer(HINTERNET request, char* answer, DWORD room) {
     return used;
 }
 
+// On the session, whose connection and request take them over, and on the
+// request itself, so that no handle of it keeps the client's own defaults.
+void setTimeouts(HINTERNET handle) {
+    DWORD timeout = kRequestTimeoutMs;
+    InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+    InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+}
+
 void setCredential(HINTERNET request, DWORD option, const char* value) {
     InternetSetOptionA(request, option, const_cast<char*>(value), static_cast<DWORD>(strlen(value)));
 }
@@ -50,6 +59,7 @@ PostResult sendPost(const PostRequest& post) {
 
 PostResult sendRequest(const char* method, const PostRequest& post) {
     HINTERNET session = InternetOpenA(kProgramName, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    setTimeouts(session);
     HINTERNET connection = InternetConnectA(session, g_service.host, g_service.port, NULL, NULL,
                                             INTERNET_SERVICE_HTTP, 0, 0);
     const char* accept[] = {"*/*", NULL};
@@ -59,6 +69,7 @@ PostResult sendRequest(const char* method, const PostRequest& post) {
     DWORD flags = g_service.flags | (post.username ? 0 : INTERNET_FLAG_NO_AUTH);
     HINTERNET request = HttpOpenRequestA(connection, method, post.path ? post.path : g_service.path, NULL, NULL,
                                          accept, flags, 0);
+    setTimeouts(request);
     if (post.username) {
         setCredential(request, INTERNET_OPTION_USERNAME, post.username);
         setCredential(request, INTERNET_OPTION_PASSWORD, post.password);

@@ -5,6 +5,16 @@
 
 #include "post_outcome.h"
 
+// Bound on each of a request's connect, send and receive. WinINet's own
+// defaults let a server or captive portal that takes the connection and never
+// answers hold a poster for as long as they allow; 30 s each is as long as
+// anyone waits on a tray program, and the post then ends as not reached.
+constexpr DWORD kRequestTimeoutMs = 30 * 1000;
+
+// The longest a request may be held by a server that never answers: its
+// connect, its send and its receive each running to their bound.
+constexpr DWORD kRequestMostMs = 3 * kRequestTimeoutMs;
+
 struct PostRequest {
     const char* path;      // with its query; null for the one the settings name
     const char* headers;   // the extra header lines, CR LF between them, none after the last

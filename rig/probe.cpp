@@ -31,6 +31,12 @@
 //   probe trustroot FILE                  -> adds the DER certificate in FILE to the prefix's
 //                                            machine Root store; "trusted"
 //   probe hold                            -> "holding" once it has the desktop; then waits, never ending
+//   probe dpi HWND                        -> "dpi D size W H": the DPI the window is drawn for, and its size
+//                                            in the screen's own pixels
+//   probe token                           -> "integrity RID elevated 0|1 type T" of this probe's own token,
+//                                            as a program started the same way sees its own
+//   probe linked PROGRAM [ARGS...]        -> starts PROGRAM with the token linked to this one's (under Wine,
+//                                            the limited one) and waits for its end; its exit code
 #include <windows.h>
 #include <sddl.h>
 #include <shellapi.h>
@@ -200,6 +206,59 @@ int trustRoot(const char* path) {
     return 0;
 }
 
+// The integrity level's RID (0x2000 medium, 0x3000 high), whether the token
+// is elevated, and its elevation type (1 default, 2 full, 3 limited).
+int printToken() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return 1;
+    BYTE label[64];
+    DWORD size = 0;
+    TOKEN_ELEVATION elevation = {};
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD rid = 0;
+    if (GetTokenInformation(token, TokenIntegrityLevel, label, sizeof label, &size)) {
+        PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(label)->Label.Sid;
+        rid = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+    }
+    GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
+    CloseHandle(token);
+    printf("integrity %lx elevated %lu type %d\n", static_cast<unsigned long>(rid),
+           static_cast<unsigned long>(elevation.TokenIsElevated), static_cast<int>(type));
+    return 0;
+}
+
+// Starts the program given with the token linked to this probe's and waits
+// for its end; its exit code. Under Wine a program starts with an
+// administrator's full token, and the linked one is the limited token that a
+// plain start gets on Windows.
+int runLinked(int argc, char** argv) {
+    HANDLE own;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own) ||
+        !GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size))
+        return 1;
+    CloseHandle(own);
+    char line[4096] = "";
+    for (int i = 0; i < argc; ++i) {
+        lstrcatA(line, "\"");
+        lstrcatA(line, argv[i]);
+        lstrcatA(line, i + 1 < argc ? "\" " : "\"");
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessAsUserA(linked.LinkedToken, NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return 1;
+    fflush(stdout);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<int>(code);
+}
+
 int answer(int argc, char** argv) {
     if (argc < 2)
         return 2;
@@ -305,6 +364,20 @@ int answer(int argc, char** argv) {
     }
     if (!strcmp(action, "trustroot") && argc >= 3)
         return trustRoot(argv[2]);
+    if (!strcmp(action, "dpi") && argc >= 3) {
+        // Aware itself, so that no size it is told is scaled for it.
+        SetThreadDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+        HWND window = handleOf(argv[2]);
+        RECT rect;
+        if (!IsWindow(window) || !GetWindowRect(window, &rect))
+            return 1;
+        printf("dpi %u size %ld %ld\n", GetDpiForWindow(window), rect.right - rect.left, rect.bottom - rect.top);
+        return 0;
+    }
+    if (!strcmp(action, "token"))
+        return printToken();
+    if (!strcmp(action, "linked") && argc >= 3)
+        return runLinked(argc - 2, argv + 2);
     if (!strcmp(action, "hold")) {
         // Wine's desktop process ends soon after the last program that uses
         // the desktop; this one keeps it for as long as the prefix lives.

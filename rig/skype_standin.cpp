@@ -40,13 +40,16 @@ void usage() {
     fputs("usage: skype_standin [--attach STATUS|none] [--answer yes|no]\n"
           "stdin:  attach STATUS|none | reply STATUS | answer yes|no | mood [TEXT]\n"
           "        send self|null|other CBDATA|auto [HEX] | hang MS | quit\n"
-          "        target HWND | timed [TEXT] | burst N PREFIX | clock\n"
+          "        target HWND | timed [TEXT] | burst N PREFIX | clock | flood FIRST COUNT SIZE\n"
           "stdout: ready HWND | discover T HWND | replied T STATUS | command T WPARAM CB [HEX]\n"
           "        sent T RESULT|timeout|failed ERR | resumed T | error TEXT | bye\n"
           "        timed QPC_US TOOK_US RESULT|timeout|failed ERR | burst N | clock QPC_US\n"
+          "        flooded COUNT NOT1 [OUTCOME]\n"
           "target: moods and sends go to HWND until the next discovery; timed: a mood, with the\n"
           "time just before its SendMessage and how long that took, in microseconds of the\n"
-          "performance counter; burst: N timed moods PREFIX1..PREFIXN back to back\n",
+          "performance counter; burst: N timed moods PREFIX1..PREFIXN back to back; flood: COUNT\n"
+          "mood notifications of SIZE bytes each, terminator included, back to back: \"mFIRST \" and so\n"
+          "on, then x up to the size; NOT1 counts those not answered 1, the first of them told\n",
           stderr);
 }
 
@@ -217,6 +220,24 @@ void burst(unsigned long long count, const std::string& prefix) {
     emit("burst " + dec(count));
 }
 
+// Notifications far longer than a mood, as fast as a client can send them.
+void flood(unsigned long long first, unsigned long long count, unsigned long long size) {
+    const std::string prefix = "PROFILE MOOD_TEXT ";
+    unsigned long long notOne = 0;
+    std::string firstNotOne;
+    MSG msg;
+    for (unsigned long long i = first; i < first + count; ++i) {
+        std::string text = prefix + "m" + dec(i) + " ";
+        if (text.size() + 1 < size)
+            text.append(size - 1 - text.size(), 'x');
+        std::string outcome = copyData(g_api, text.c_str(), static_cast<DWORD>(text.size() + 1));
+        if (outcome != "1" && !notOne++)
+            firstNotOne = " " + outcome;
+        PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE);
+    }
+    emit("flooded " + dec(count) + " " + dec(notOne) + firstNotOne);
+}
+
 void finish() {
     if (g_done)
         return;
@@ -309,6 +330,14 @@ void handleLine(const std::string& line) {
         if (!g_client)
             return emitError("burst: no client yet");
         burst(count, args[1]);
+    } else if (cmd == "flood") {
+        unsigned long long first, count, size;
+        if (args.size() != 3 || !parseNumber(args[0], ~0ull, &first) || !parseNumber(args[1], 1000000, &count) ||
+            !parseNumber(args[2], kMaxPayload, &size))
+            return emitError("flood wants FIRST, COUNT up to 1000000 and SIZE");
+        if (!g_client)
+            return emitError("flood: no client yet");
+        flood(first, count, size);
     } else if (cmd == "clock") {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);

@@ -128,6 +128,8 @@ class StatusService:
         self._wanted_port = port
         self.port = None
         self.location = None  # where "redirect" sends the client
+        self._answering = threading.Event()  # cleared while answers are held
+        self._answering.set()
         self.set_mode(mode)
 
     def __enter__(self):
@@ -142,6 +144,14 @@ class StatusService:
             raise ValueError("unknown mode %r" % (mode,))
         with self._lock:
             self._mode = mode
+
+    def hold(self):
+        """Holds every answer, in every mode, from now until release(): a
+        service too slow to answer while requests pile up."""
+        self._answering.clear()
+
+    def release(self):
+        self._answering.set()
 
     def connections(self):
         with self._lock:
@@ -168,7 +178,7 @@ class StatusService:
         listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         listener.bind(("127.0.0.1", self._wanted_port))
-        listener.listen(64)
+        listener.listen(1024)  # a burst of posters connects all at once
         # Polled, so stop() needs no tricks to wake accept().
         listener.settimeout(0.1)
         self._listener = listener
@@ -176,6 +186,7 @@ class StatusService:
         self._acceptor = self._spawn(self._accept_loop, "status-service-accept")
 
     def stop(self):
+        self.release()
         with self._lock:
             self._stopping = True
             acceptor = self._acceptor
@@ -332,6 +343,7 @@ class StatusService:
         return keep
 
     def _respond(self, sock, status, content_type, body, keep, proxied, extra=(), length=True):
+        self._answering.wait()
         headers = [("Content-Type", content_type)] + list(extra)
         if length:
             headers.append(("Content-Length", str(len(body))))

@@ -16,6 +16,8 @@
 // answered TRUE. A request that carries a balloon (NIF_INFO) is followed by
 // "balloon MS HWND ID FLAGS INFOFLAGS TITLE TEXT": the request's NIF_ flags,
 // the balloon's NIIF_ flags, and its title and text as hex of their UTF-8.
+// One that carries an icon (NIF_ICON) is followed by
+// "icon MS HWND ID WIDTH HEIGHT": the size of the icon's image as handed over.
 // Runs until killed.
 #include <windows.h>
 #include <shellapi.h>
@@ -53,6 +55,16 @@ struct WineIconRequest {
     DWORD infoFlags;
 };
 
+// And after it, the icon's bitmap as Wine's shell describes it; its bits follow.
+struct WineIconBitmap {
+    WineIconRequest request;
+    GUID item;
+    UINT width;
+    UINT height;
+    UINT planes;
+    UINT bitsPerPixel;
+};
+
 void printHex(const WCHAR* text, int count) {
     char utf8[1024];
     int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(wcsnlen(text, count)), utf8, sizeof utf8, NULL, NULL);
@@ -73,6 +85,18 @@ void printBalloon(const COPYDATASTRUCT& data) {
     printHex(request.infoTitle, 64);
     printHex(request.info, 256);
     printf("\n");
+    fflush(stdout);
+}
+
+void printIcon(const COPYDATASTRUCT& data) {
+    WineIconBitmap icon;
+    if (data.cbData < sizeof icon)
+        return;
+    memcpy(&icon, data.lpData, sizeof icon);
+    if (!(icon.request.flags & NIF_ICON))
+        return;
+    printf("icon %lu %lx %lu %u %u\n", GetTickCount() - g_start, icon.request.icon.window, icon.request.icon.id,
+           icon.width, icon.height);
     fflush(stdout);
 }
 
@@ -120,6 +144,7 @@ LRESULT CALLBACK taskbarProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
         memcpy(&icon, data->lpData, sizeof icon);
         BOOL result = onIconRequest(data->dwData, icon);
         printBalloon(*data);
+        printIcon(*data);
         return result;
     }
     return DefWindowProcA(hWnd, message, wParam, lParam);

@@ -11,7 +11,12 @@ Modes, for what the reference server never does by itself:
 - "factor": createSession is answered 401 AuthFactorTokenRequired without
   asking the server, as Bluesky's own service answers an account's main
   password where it wants a code sent by e-mail (the server's lexicon,
-  com.atproto.server.createSession, names that error).
+  com.atproto.server.createSession, names that error);
+- "hold-session": createSession is recorded and held until release(), then
+  handed to the server, as a sign-in still on the network;
+- "silent-session", "silent-record": createSession, or createRecord, is
+  recorded and never answered: the connection stays open, silent, until
+  release() or stop() drops it.
 
 Whatever the mode, resolveHandle for a handle in `handle_answers` is
 answered by the relay itself, as a server that misbehaves would answer it:
@@ -29,6 +34,9 @@ from loopback_http import LoopbackHttp, read_request
 HOP_BY_HOP = {"connection", "keep-alive", "transfer-encoding", "te", "trailer", "upgrade", "proxy-connection",
               "content-length"}
 
+SILENT = {"silent-session": "/xrpc/com.atproto.server.createSession",
+          "silent-record": "/xrpc/com.atproto.repo.createRecord"}
+
 FACTOR_ANSWER = {"error": "AuthFactorTokenRequired", "message": "A sign in code has been sent to your email address"}
 
 
@@ -38,6 +46,7 @@ class XrpcRelay:
         self.mode = "pass"
         self.handle_answers = {}
         self._lock = threading.Condition()
+        self._released = threading.Event()
         self._records = []
         # nginx speaks HTTP/1.0 to its upstream: an answer ends at its
         # length, or where the connection closes.
@@ -45,7 +54,14 @@ class XrpcRelay:
         self.port = self._http.port
 
     def stop(self):
+        self._released.set()
         self._http.stop()
+
+    def release(self):
+        """Lets held requests on, and drops the silent ones; later ones are
+        held or silent again."""
+        self._released.set()
+        self._released = threading.Event()
 
     def requests(self, path=None, since=0):
         """The requests so far, from the since'th on, in the order they
@@ -56,12 +72,12 @@ class XrpcRelay:
         with self._lock:
             return [dict(r) for r in self._records[since:] if path is None or r["path"].split("?")[0] == path]
 
-    def wait_for(self, path, count, timeout, since=0):
+    def wait_for(self, path, count, timeout, since=0, answered=True):
         """Waits until count requests to path, from the since'th request on,
-        have been answered."""
+        have been answered (or only come, when not answered)."""
         with self._lock:
-            self._lock.wait_for(lambda: len([r for r in self.requests(path, since) if "status" in r]) >= count,
-                                timeout)
+            self._lock.wait_for(lambda: len([r for r in self.requests(path, since)
+                                             if "status" in r or not answered]) >= count, timeout)
 
     def _serve(self, handler):
         record = read_request(handler)
@@ -72,11 +88,19 @@ class XrpcRelay:
             mode = self.mode
             scripted = self.handle_answers.get(urllib.parse.parse_qs(query).get("handle", [None])[0]) \
                 if path == "/xrpc/com.atproto.identity.resolveHandle" else None
+            released = self._released
+            self._lock.notify_all()
+        if SILENT.get(mode) == path:
+            released.wait()
+            handler.close_connection = True
+            return
+        if mode == "hold-session" and path == "/xrpc/com.atproto.server.createSession":
+            released.wait()
         if scripted:
             status, answer, wait = scripted
             time.sleep(wait)
             headers = [("Content-Type", "application/json; charset=utf-8")]
-        elif mode == "factor" and handler.path.split("?")[0] == "/xrpc/com.atproto.server.createSession":
+        elif mode == "factor" and path == "/xrpc/com.atproto.server.createSession":
             status, headers, answer = 401, [("Content-Type", "application/json; charset=utf-8")], \
                 json.dumps(FACTOR_ANSWER).encode()
         else:

@@ -1,5 +1,7 @@
 // The link's texts: the mood notification test and copy on exactly `size`
-// readable bytes (an overread is ASan's to catch), and the command text.
+// readable bytes (an overread is ASan's to catch), its bound and its cut on a
+// UTF-8 sequence, and the command text.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,15 +27,28 @@ void checkMood(const std::uint8_t* bytes, std::size_t size) {
     if (mood != (size > prefix.size() && given.compare(0, prefix.size(), prefix) == 0))
         fail("mood test disagrees with the prefix rule");
     if (mood) {
-        const std::string text = given.substr(prefix.size(), given.find('\0') - prefix.size());
+        const std::string whole = given.substr(prefix.size(), given.find('\0') - prefix.size());
         std::size_t blockSize = moodBlockSize(data, size);
-        if (blockSize != prefix.size() + text.size() + 1)
-            fail("block size is not the length up to the terminator plus one");
+        if (blockSize > kMoodBytesMax + 1 || blockSize + 3 < std::min(whole.size(), kMoodBytesMax) + 1 ||
+            (whole.size() <= kMoodBytesMax && blockSize != whole.size() + 1))
+            fail("block size is not the text's length, or the bound less at most 3, plus one");
+        const std::string text = whole.substr(0, blockSize - 1);
+        // A cut short of the bound ends before a whole sequence that went with it.
+        if (text.size() < whole.size()) {
+            std::size_t lead = text.size();
+            std::size_t need = (whole[lead] & 0xF8) == 0xF0 ? 4 : (whole[lead] & 0xF0) == 0xE0 ? 3 : 2;
+            bool sequence = (whole[lead] & 0xC0) == 0xC0 && (whole[lead] & 0xF8) != 0xF8 &&
+                            lead + need > kMoodBytesMax && lead + need <= whole.size();
+            for (std::size_t i = lead + 1; sequence && i < lead + need; ++i)
+                sequence = (whole[i] & 0xC0) == 0x80;
+            if (text.size() < kMoodBytesMax && !sequence)
+                fail("cut short of the bound but not before a sequence that straddles it");
+        }
         char* block = new char[blockSize];
         std::memset(block, 0x5A, blockSize);  // the copy must terminate by itself
         copyMoodText(block, data, size);
         if (block[text.size()] != '\0' || text.compare(0, text.size(), block, text.size()) != 0)
-            fail("copy is not the text after the prefix up to the terminator");
+            fail("copy is not the text after the prefix up to the terminator and the bound");
         delete[] block;
     }
     delete[] data;

@@ -5,6 +5,7 @@ import os
 import re
 import struct
 import unittest
+import xml.etree.ElementTree
 
 import pe
 
@@ -63,6 +64,11 @@ class Executable(unittest.TestCase):
         own = dict(re.findall(r'(\w+)="([^"]*)"', re.search(r"<assembly[^>]*>\s*<assemblyIdentity([^>]*)/>",
                                                              text).group(1)))
         self.assertEqual(own["processorArchitecture"], ARCH)
+        # Aware of the system's DPI, so that Windows does not stretch a bitmap of the dialog.
+        settings = xml.etree.ElementTree.fromstring(text).findall(
+            "{urn:schemas-microsoft-com:asm.v3}application/{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+            "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+        self.assertEqual([element.text for element in settings], ["true"])
 
     def test_version_record(self):
         key, fixed, tables = pe.version_strings(self.resource(RT_VERSION, 1))

@@ -317,6 +317,58 @@ class Bluesky(LinkCase):
                 self.assertEqual(len(self.made(CREATE_SESSION)), 2)
                 self.assertEqual([r["text"] for r in self.new_records()], ["fourth"])
 
+    def open_setting_and_ok(self, password):
+        """Gives the Option dialog the password and presses OK."""
+        main = self.wine.find("Moodshuttle", "Moodshuttle")
+        self.assertEqual(self.wine.probe("post", main, WM_COMMAND, IDM_SETTING, "0")[0], 0)
+        dialog = self.wine.visible("#32770", "Option")
+        self.assertIsNotNone(dialog)
+        self.assertEqual(self.wine.probe("settext", dialog, IDC_PASSWORD, password)[0], 0)
+        self.assertEqual(self.wine.probe("click", dialog, IDOK)[0], 0)
+        self.assertTrue(harness.wait_until(lambda: self.wine.find("#32770", "Option", 0) is None, 10))
+
+    def test_a_sign_in_with_the_old_pair_is_not_the_new_pairs_answer(self):
+        # A sign-in with a wrong password is held on the network while OK
+        # stores the right one and a mood comes; the server then refuses the
+        # old pair.
+        client, taskbar = self.start_linked("wrong-wrong-wrong-wrong", "hold-session")
+        self.mood(client, "before OK")
+        self.relay.wait_for(CREATE_SESSION, 1, 30, since=self.requests_before, answered=False)
+        self.open_setting_and_ok(self.app_password)
+        self.mood(client, "after OK")
+        self.settle()
+        self.relay.mode = "pass"
+        self.relay.release()
+        self.wait_answered(CREATE_RECORD, 1)
+        signed_in = [json.loads(r["body"])["password"] for r in self.made(CREATE_SESSION)]
+        self.assertEqual(signed_in, ["wrong-wrong-wrong-wrong", self.app_password], "the mood after OK asked anew")
+        self.assertEqual([r["text"] for r in self.new_records()], ["after OK"])
+        balloons = self.balloons(taskbar)
+        self.assertTrue(all(b.startswith("localhost refused") for b in balloons) and len(balloons) <= 1, balloons)
+
+    def test_a_server_that_never_answers_frees_the_poster(self):
+        # The relay's mode; the requests it holds silent; what reaches the
+        # server. Two moods: the second waits for the first's sign-in.
+        rows = (("the sign-in", "silent-session", CREATE_SESSION),
+                ("the record", "silent-record", CREATE_RECORD))
+        for proves, mode, silent in rows:
+            with self.subTest(proves):
+                client, taskbar = self.start_linked(mode=mode)
+                taskbar.drain()
+                sent = time.monotonic()
+                self.mood(client, "one")
+                self.mood(client, "two")
+                when, m = taskbar.expect(r"^balloon ", timeout=60)
+                text = bytes.fromhex(m.string.split(" ")[-1]).decode()
+                self.assertTrue(text.startswith("Moodshuttle could not reach localhost"), text)
+                self.assertTrue(29 < when - sent < 40, "told after %.1f s" % (when - sent))
+                self.settle(3)
+                self.assertEqual(len(self.balloons(taskbar)), 1)
+                self.assertEqual(len(self.made(CREATE_SESSION)), 1, "one sign-in, shared")
+                self.assertEqual(len(self.made(silent)), 1 if silent == CREATE_SESSION else 2)
+                self.assertEqual(self.new_records(), [])
+                self.relay.release()
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,6 +1,7 @@
 """The account prompt and the Option dialog, as the user meets them."""
 
 import os
+import re
 import unittest
 
 from desktopcase import (DesktopCase, ES_PASSWORD, IDC_PASSWORD, IDC_USERNAME, IDCANCEL, IDM_SETTING, IDOK, MAIN,
@@ -91,6 +92,35 @@ class FirstRun(DesktopCase):
                 saved.append(harness.read_bytes(self.ini))
         self.assertEqual(saved[0], saved[1], "the same bytes wherever the file is")
         self.assertIn(b"username=Zo\xeb\r\n", saved[0], "in the ANSI code page")
+
+    def test_the_dialog_is_laid_out_for_the_systems_dpi(self):
+        # The prefix's DPI (Wine's LogPixels, read as its processes start);
+        # the dialog's DPI and size as the screen has them.
+        sizes = {}
+        for dpi in (96, 144):
+            with self.subTest(dpi=dpi):
+                if dpi != 96:
+                    added = self.wine.run(harness.REG, "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                                          "/t", "REG_DWORD", "/d", str(dpi), "/f")
+                    self.assertEqual(added.returncode, 0, added.stderr[-500:])
+                    harness.run_checked([harness.WINESERVER, "-k"], self.wine.env, 30)
+                    harness.run_checked([harness.WINESERVER, "-w"], self.wine.env, 60)
+                self.install()
+                program = self.start()
+                dialog = self.dialog()
+                code, out = self.probe("dpi", dialog)
+                m = re.match(r"dpi (\d+) size (\d+) (\d+)$", out)
+                self.assertEqual((code, int(m.group(1))), (0, dpi), out)
+                sizes[dpi] = int(m.group(2)), int(m.group(3))
+                if dpi == 144:
+                    left, top, _, _ = self.info(dialog)["rect"]
+                    self.save_screenshot("option-dialog-144dpi.png", "%dx%d+%d+%d" % (
+                        sizes[dpi][0] + 10, sizes[dpi][1] + 10, left - 5, top - 5))
+                self.probe("click", dialog, IDCANCEL)
+                self.assertEqual(program.wait(), 1)
+        # Its font, and so its dialog units, grow with the DPI.
+        for grown, was in zip(sizes[144], sizes[96]):
+            self.assertTrue(1.3 < grown / was < 1.7, sizes)
 
     def test_themed_texture_from_windows_xp_on(self):
         for version, tab_texture in (("winxp", True), ("win2k", False)):

@@ -80,6 +80,56 @@ class Attached(LinkCase):
         self.assertEqual(sorted(self.posts()[self.posts_before:]), sorted(body for _, _, body, _ in goods))
         self.assertIsNone(program.proc.poll(), "still running")
 
+    def test_a_full_queue_is_bounded_in_memory(self):
+        # The service holds its answers: 400 notifications just over the
+        # bound start the 400 posters the link runs at most; then 16 of
+        # 1.5 MiB (the most Wine hands over: from about 2 MiB on its
+        # SendMessage times out) and 16,368 more just over the bound fill the
+        # waiting queue, and 16 more find it full and are dropped. Each keeps
+        # at most 2,004 bytes of its text (kMoodBytesMax). All within the
+        # 30 s a poster waits for an answer.
+        client = self.start_client("--attach", "0")
+        program = self.start_program()
+        self.attach(client)
+        over = 18 + 2004 + 100 + 1  # the prefix, 100 bytes more than are kept, the terminator
+
+        def resident():
+            with open("/proc/%d/status" % program.proc.pid) as f:
+                return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmRSS:"))
+
+        def flood(first, count, size):
+            client.send("flood %d %d %d" % (first, count, size))
+            _, m = client.expect(r"^flooded .*", timeout=120)
+            self.assertEqual(m.group(0), "flooded %d 0" % count, "every notification answered 1")
+
+        came = len(self.service.requests())
+        self.service.hold()
+        self.addCleanup(self.service.release)
+        flood(1, 400, over)
+        self.service.wait_for(came + 400, 10)
+        running = resident()
+        flood(401, 16, 3 * 2**19)
+        # What Wine's copies of the messages leave besides (3.6 MiB seen), far below the 24 MiB they carry.
+        self.assertLess(resident() - running, 6 * 2**20, "16 of 1.5 MiB keep 2,004 bytes each")
+        flood(417, 16368 + 16, over)
+        queued = resident() - running
+        self.assertLess(queued, 40 * 2**20, "16,384 texts of 2,005 bytes at most (31.3 MiB), and their blocks")
+        self.assertGreater(queued, 28 * 2**20, "the queue was full")
+        # Posted in the order taken: the 400, then the queue from its head.
+        # The whole queue takes over 10 minutes to post under Wine here, so
+        # its first 1,000 posts are waited for.
+        self.service.release()
+        bodies = self.service.wait_for(self.posts_before + 1000, 300, authenticated=True)[self.posts_before:]
+        numbers = {int(r["body"].split(b"+")[0][len(b"status=m"):]) for r in bodies}
+        self.assertTrue(set(range(1, 417)) <= numbers, "the 400 and the 16 large ones posted")
+        self.assertEqual(len(numbers), len(bodies), "each once")
+        self.assertTrue(all(len(r["body"]) <= 1024 and r["body"].endswith(b"x ") for r in bodies), "cut to the body")
+        self.assertIsNone(program.proc.poll(), "still running")
+        # Ended, with the rest of the queue, before the next case starts its own programs in this prefix.
+        main = self.wine.find("Moodshuttle", "Moodshuttle")
+        self.assertEqual(self.wine.probe("post", main, "0x10", "0", "0")[0], 0)
+        self.assertEqual(program.wait(timeout=60), 0)
+
 
 class Unattached(LinkCase):
     def test_discovery_every_second_without_a_client(self):

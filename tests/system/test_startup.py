@@ -210,6 +210,9 @@ class Startup(LinkCase):
                 adds = [int(ms) for ms, command, _, _, _ in requests if command == "add"]
                 self.assertTrue(all(0.8 <= (b - a) / 1000 <= 2.5 for a, b in zip(adds, adds[1:])), adds)
                 self.assertEqual(len({hwnd for _, _, hwnd, _, _ in requests}), 1, "one icon, the main window's")
+                # Each offer hands over the image of the notification area's size at 96 dpi.
+                sizes = [tuple(line.split()[4:]) for line in taskbar.stdout if line.startswith("icon ")]
+                self.assertEqual(sizes, [("16", "16")] * len(offers))
                 # The one icon goes when the program does.
                 main = self.wine.find("Moodshuttle", "Moodshuttle")
                 self.assertEqual(self.wine.probe("post", main, "0x10", "0", "0")[0], 0)

@@ -32,7 +32,7 @@ OVER = "%d characters over %s's %d: it will be cut, ending with \u2026"
 class Tray(DesktopCase):
     def setUp(self):
         super().setUp()
-        self.install(harness.settings_text("alice", "s3cret"))
+        self.install_path = self.install(harness.settings_text("alice", "s3cret"))
         self.program = self.start(relay=TRACED)
         self.main = self.main_window()
         self.assertIsNotNone(self.main)
@@ -125,20 +125,40 @@ class Tray(DesktopCase):
         self.assertIsNone(self.program.proc.poll(), "closing the dialog changes nothing else")
         self.assertTrue(self.icon_is(True))
 
-    def test_what_an_elevated_copy_must_hear_from_below_is_let_in(self):
-        link = int(self.find("SkypeSR", "SkypeSendReceiveWindwow"), 16)
+    def test_the_filter_is_opened_only_for_an_elevated_copy(self):
+        # Under Wine a plain start has an administrator's full token; the
+        # token linked to it is the limited one a plain start has on Windows.
+        probe = harness.windows_path(harness.exe("probe.exe"))
+        rows = [("a plain start: elevated under Wine", "integrity 3000 elevated 1 type 2", 3),
+                ("the limited token: no filter", "integrity 3000 elevated 0 type 3", 0)]
+        for name, token, opened in rows:
+            with self.subTest(name):
+                if opened == 0:
+                    self.assertEqual(self.close_program(self.program), 0)
+                    self.assertTrue(self.wait_icon(False))
+                    seen = self.wine.run(harness.exe("probe.exe"), "linked", probe, "token")
+                    self.assertEqual(seen.stdout.decode().strip(), token)
+                    self.program = self.wine.start(harness.exe("probe.exe"), "linked",
+                                                   harness.windows_path(self.install_path), debug="+relay")
+                    self.main = self.main_window()
+                    self.assertTrue(self.wait_icon(True), "the icon appears")
+                else:
+                    self.assertEqual(self.probe("token"), (0, token))
+                link = self.find("SkypeSR", "SkypeSendReceiveWindwow")
+                self.assertIsNotNone(link, "the link window was made")
+                link = int(link, 16)
 
-        def message(name):
-            return int(self.probe("message", name)[1], 16)
-        wanted = sorted([[int(self.main, 16), message("TaskbarCreated"), MSGFLT_ALLOW, 0],
-                         [link, message("SkypeControlAPIAttach"), MSGFLT_ALLOW, 0],
-                         [link, WM_COPYDATA, MSGFLT_ALLOW, 0]])
+                def message(name):
+                    return int(self.probe("message", name)[1], 16)
+                wanted = sorted([[int(self.main, 16), message("TaskbarCreated"), MSGFLT_ALLOW, 0],
+                                 [link, message("SkypeControlAPIAttach"), MSGFLT_ALLOW, 0],
+                                 [link, WM_COPYDATA, MSGFLT_ALLOW, 0]])[:opened]
 
-        def let_in():
-            return sorted(args for kind, function, args in self.traced(self.program)
-                          if (kind, function) == ("Call", "ChangeWindowMessageFilterEx"))
-        harness.wait_until(lambda: len(let_in()) >= 3, 5)
-        self.assertEqual(let_in(), wanted)
+                def let_in():
+                    return sorted(args for kind, function, args in self.traced(self.program)
+                                  if (kind, function) == ("Call", "ChangeWindowMessageFilterEx"))
+                harness.wait_until(lambda: len(let_in()) >= 3, 5 if opened else 3)
+                self.assertEqual(let_in(), wanted)
 
     def test_exit_removes_the_icon_and_ends_with_0(self):
         _, rect = self.open_menu()

@@ -1,4 +1,5 @@
-// The credentials rule: a reader always takes one whole pair.
+// The credentials rule: a reader always takes one whole pair, and the number
+// of that very pair.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -40,6 +41,8 @@ DWORD WINAPI rewriteManyTimes(LPVOID) {
 TEST(Credentials, ReadersNeverSeeAMixedPair) {
     initOnce();
     storeCredentials(kFirst.username.c_str(), kFirst.password.c_str());
+    // The writer stores the first pair at odd numbers from here on, the second at even ones.
+    const long base = credentialsNumber();
     g_writing = true;
     HANDLE writer = CreateThread(NULL, 0, rewriteManyTimes, NULL, 0, NULL);
     ASSERT_TRUE(writer);
@@ -47,10 +50,11 @@ TEST(Credentials, ReadersNeverSeeAMixedPair) {
     while (g_writing || reads < 1000) {
         g_reading = true;
         char username[kCredentialSize], password[kCredentialSize];
-        copyCredentials(username, password);
+        long number = copyCredentials(username, password) - base;
         bool isFirst = kFirst.username == username && kFirst.password == password;
         bool isSecond = kSecond.username == username && kSecond.password == password;
         ASSERT_TRUE(isFirst || isSecond) << "read " << reads << ": [" << username << "] [" << password << "]";
+        ASSERT_EQ(isFirst, number == 0 || number % 2 == 1) << "read " << reads << ": number " << number;
         first += isFirst;
         second += isSecond;
         ++reads;

@@ -74,4 +74,31 @@ TEST(MoodNotification, RecognisedAndCopied) {
     EXPECT_FALSE(isMoodNotification(nullptr, 40));
 }
 
+TEST(MoodNotification, KeptUpToTheBoundOnASequenceStart) {
+    const std::string prefix = "PROFILE MOOD_TEXT ";
+    const std::string euro = "\xE2\x82\xAC";
+    const std::string fill(kMoodBytesMax - 2, 'a');  // the bound falls two bytes further on
+    const struct {
+        std::string text;
+        std::size_t kept;
+        const char* proves;
+    } cases[] = {
+        {std::string(kMoodBytesMax, 'a'), kMoodBytesMax, "a text of exactly the bound is kept whole"},
+        {std::string(kMoodBytesMax + 1, 'a'), kMoodBytesMax, "one byte more is cut at the bound"},
+        {std::string(10 * 1024 * 1024, 'a'), kMoodBytesMax, "10 MiB keep the bound"},
+        {fill + euro, kMoodBytesMax - 2, "a sequence across the bound goes whole"},
+        {fill + "\xC3\xA9" + "b", kMoodBytesMax, "one that ends at the bound stays"},
+        {fill + "a" + "\xF0\x9F\x98\x80", kMoodBytesMax - 1, "a four-byte one that starts just before it"},
+        {fill + "\xE2\x82" + "b", kMoodBytesMax, "a lead whose sequence breaks off is no sequence"},
+        {fill + "\x82\x82\x82\x82", kMoodBytesMax, "stray continuation bytes are cut anywhere"},
+        {"ab" + std::string(1, '\0') + std::string(kMoodBytesMax, 'a'), 2, "the terminator comes first"},
+    };
+    for (const auto& c : cases) {
+        std::string text;
+        ASSERT_TRUE(moodOf(prefix + c.text, prefix.size() + c.text.size(), &text)) << c.proves;
+        EXPECT_EQ(text.size(), c.kept) << c.proves;
+        EXPECT_EQ(text, c.text.substr(0, text.size())) << c.proves;
+    }
+}
+
 }  // namespace
