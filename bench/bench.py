@@ -477,31 +477,28 @@ def bench_bluesky(table, build, rig, n, details, keep):
 
             sent, _, _ = timed(client, link, "bsky-first")
             first = made("bsky-first")
-            lat = ([], [])
-            for i, side in enumerate(abba(2 * n)):
-                text = "bsky-%s-%d" % ("pb"[side], i)
-                sent_at, _, result = timed(client, (link, bare_window)[side], text)
-                answered = made(text)
-                if result != "1" or answered is None:
-                    details.append("%s bluesky: mood %s made no record (%s)" % (build, text, result))
-                    continue
-                lat[side].append(answered - sent_at)
-                time.sleep(0.05)
+            def latencies(mood):
+                """Mood to record made, for the program and the bare poster
+                in turn, for moods made by mood(side, i)."""
+                lat = ([], [])
+                for i, side in enumerate(abba(2 * n)):
+                    text = mood("pb"[side], i)
+                    sent_at, _, result = timed(client, (link, bare_window)[side], text)
+                    answered = made(text)
+                    if result != "1" or answered is None:
+                        details.append("%s bluesky: mood %s made no record (%s)" % (build, text, result))
+                        continue
+                    lat[side].append(answered - sent_at)
+                    time.sleep(0.05)
+                return lat
+
+            lat = latencies(lambda side, i: "bsky-%s-%d" % (side, i))
             table.ratio(build, "mood to record made on Bluesky's server, median of %d" % n, median(lat[0]),
                         median(lat[1]), "ms", 1.10)
             table.ratio(build, "mood to record made on Bluesky's server, p99", p99(lat[0]), p99(lat[1]), "ms", None)
             # A mood with one mention of an account there: the program
             # resolves the handle before it posts, and so does the bare poster.
-            mention = ([], [])
-            for i, side in enumerate(abba(2 * n)):
-                text = "bsky-m-%s-%d @bench.test" % ("pb"[side], i)
-                sent_at, _, result = timed(client, (link, bare_window)[side], text)
-                answered = made(text)
-                if result != "1" or answered is None:
-                    details.append("%s bluesky: mood %s made no record (%s)" % (build, text, result))
-                    continue
-                mention[side].append(answered - sent_at)
-                time.sleep(0.05)
+            mention = latencies(lambda side, i: "bsky-m-%s-%d @bench.test" % (side, i))
             table.ratio(build, "mood with a mention to record made, median of %d" % n, median(mention[0]),
                         median(mention[1]), "ms", 1.10)
             if first is None:
