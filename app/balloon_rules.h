@@ -30,3 +30,10 @@ void forgetTold(FailureTelling& telling);
 // shell takes at most this much, terminator included.
 constexpr std::size_t kBalloonTextSize = 256;
 void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way);
+
+// The same for an account of a further section (number 1 to 8, "Moodshuttle
+// 2" to "9"): named as its user knows it, "username at host", cut with
+// "..." to fit the balloon, and a refusal tells which section of the
+// settings file to correct. username and host hold at most 255 bytes each.
+void furtherBalloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host,
+                        PostingWay way, const char* username, unsigned number);
