@@ -144,32 +144,30 @@ std::size_t render(char (&text)[kBalloonTextSize], const char* form, const char*
 
 }  // namespace
 
-void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way) {
-    char name[kBalloonTextSize] = "";
-    Writer shown = {name, 0};
-    putHost(shown, host);
-    render(text, formFor(telling, way), name, shown.used, telling.waitingStatus, NULL);
-}
-
-void furtherBalloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host,
-                        PostingWay way, const char* username, unsigned number) {
+void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way,
+                 const char* username, unsigned number) {
+    const char* form = formFor(telling, way);
+    char name[kBalloonTextSize];
+    Writer named = {name, 0};
+    if (!number) {
+        putHost(named, host);
+        render(text, form, name, named.used, telling.waitingStatus, NULL);
+        return;
+    }
     char section[kSectionNameSize];
     accountSectionName(section, number);
-    const char* form = formFor(telling, way);
     // The rest of the text first, without the name: what room it leaves is
     // the name's, and a name that does not fit ends in "..." at its edge.
     std::size_t room = kBalloonTextSize - 1 - render(text, form, "", 0, telling.waitingStatus, section);
     std::size_t userLength = std::strlen(username);
     std::size_t hostLength = std::strlen(host);
-    char name[2 * kBalloonTextSize + 4];
-    std::memcpy(name, username, userLength);
-    std::memcpy(name + userLength, " at ", 4);
-    std::memcpy(name + userLength + 4, host, hostLength);
-    std::size_t length = userLength + 4 + hostLength;
-    if (length > room) {
-        length = room < 3 ? 0 : room - 3;
-        std::memcpy(name + length, "...", 3);
-        length += 3;
+    named.put(username, userLength);
+    named.put(" at ", 4);
+    named.put(host, hostLength);
+    // The longest rest leaves the name over 30 bytes: room for the "...".
+    if (userLength + 4 + hostLength > room) {
+        named.used = room - 3;
+        named.put("...", 3);
     }
-    render(text, form, name, length, telling.waitingStatus, section);
+    render(text, form, name, named.used, telling.waitingStatus, section);
 }

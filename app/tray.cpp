@@ -71,14 +71,10 @@ void tellWaitingFailure() {
             continue;
         NOTIFYICONDATAA data = iconData(NIF_INFO);
         const ServiceAddress& service = g_services[account];
-        if (account == 0) {
-            balloonText(data.szInfo, telling, service.host, service.way);
-        } else {
-            char username[kCredentialSize];
-            char password[kCredentialSize];
-            copyCredentials(account, username, password);
-            furtherBalloonText(data.szInfo, telling, service.host, service.way, username, g_accountSections[account]);
-        }
+        char username[kCredentialSize];
+        char password[kCredentialSize];
+        copyCredentials(account, username, password);
+        balloonText(data.szInfo, telling, service.host, service.way, username, g_accountSections[account]);
         lstrcpynA(data.szInfoTitle, kProgramName, sizeof data.szInfoTitle);
         data.dwInfoFlags = NIIF_WARNING;
         if (Shell_NotifyIconA(NIM_MODIFY, &data)) {

@@ -123,7 +123,7 @@ TEST(BalloonText, AFurtherAccountIsNamedAndSentToItsSection) {
         FailureTelling telling = {};
         noteOutcome(telling, c.outcome, c.status);
         char text[kBalloonTextSize];
-        furtherBalloonText(text, telling, c.host, c.way, c.username, c.number);
+        balloonText(text, telling, c.host, c.way, c.username, c.number);
         std::string shown(text);
         EXPECT_NE(shown.find(c.holds), std::string::npos) << shown;
         EXPECT_EQ(shown.find("Setting"), std::string::npos) << shown;
