@@ -16,9 +16,15 @@ extern HINSTANCE g_instance;
 // no settings file is read or written.
 extern WCHAR g_settingsPath[MAX_PATH];
 
+// Each account's section, by the account's index in g_services: 0 for the
+// program's own section, 1 to 8 for "Moodshuttle 2" to "Moodshuttle 9".
+// Further sections may leave gaps; the accounts do not.
+extern unsigned char g_accountSections[];
+
 // The hidden main window that owns the tray icon.
 extern HWND g_mainWindow;
 
-// Posted to the main window by each poster as it ends: wParam tells how the
-// update ended (a PostOutcome), lParam the answer's status code.
+// Posted to the main window by each poster for each account it posted to:
+// wParam's low word tells how the update ended (a PostOutcome), its high word
+// the account; lParam the answer's status code.
 const UINT WM_POSTOUTCOME = WM_APP + 2;

@@ -27,6 +27,12 @@ void forgetTold(FailureTelling& telling);
 
 // The balloon's text for the waiting failure, naming the host posted to and
 // what the account there is, by the way posted; "" when none waits. The
-// shell takes at most this much, terminator included.
+// shell takes at most this much, terminator included. `number` is the
+// account's section: 0 for the first, whose balloon names the host alone and
+// sends the user to the Option dialog; 1 to 8 for "Moodshuttle 2" to "9",
+// whose balloon names the account as its user knows it, "username at host",
+// cut with "..." to fit, and a refusal says which section of the settings
+// file to correct. username and host hold at most 255 bytes each.
 constexpr std::size_t kBalloonTextSize = 256;
-void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way);
+void balloonText(char (&text)[kBalloonTextSize], const FailureTelling& telling, const char* host, PostingWay way,
+                 const char* username = "", unsigned number = 0);

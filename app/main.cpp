@@ -12,6 +12,36 @@
 #include "settings.h"
 #include "tray.h"
 
+namespace {
+
+// Reads the further sections into the accounts after the first, in the
+// order numbered. A section that cannot be posted with stops the program
+// before anything is posted, as the first one's address does: its moods
+// would otherwise go silently nowhere. The buffers are the caller's room.
+bool loadFurtherAccounts(char (&username)[kCredentialSize], char (&password)[kCredentialSize]) {
+    for (unsigned number = 1; number < kMaxAccounts; ++number) {
+        char service[kCredentialSize];
+        if (!loadFurtherAccount(number, service, username, password))
+            continue;
+        unsigned account = g_accountCount;
+        ServiceCheck check = setServiceAddress(account, service);
+        if (check != kServiceUsable) {
+            tellServiceUnusable(number, service, check);
+            return false;
+        }
+        if (!username[0]) {
+            tellUsernameMissing(number);
+            return false;
+        }
+        storeFurtherCredentials(account, username, password);
+        g_accountSections[account] = static_cast<unsigned char>(number);
+        ++g_accountCount;
+    }
+    return true;
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     g_instance = instance;
     // Held, never released, until the process ends: a second instance just
@@ -34,14 +64,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
     // the account belongs to another.
     char service[kCredentialSize];
     loadServiceAddress(service);
-    ServiceCheck check = setServiceAddress(service);
+    ServiceCheck check = setServiceAddress(0, service);
     if (check != kServiceUsable) {
-        tellServiceUnusable(service, check);
+        tellServiceUnusable(0, service, check);
         return 1;
     }
     char username[kCredentialSize];
     char password[kCredentialSize];
-    copyCredentials(username, password);
+    if (!loadFurtherAccounts(username, password))
+        return 1;
+    copyCredentials(0, username, password);
     if (lstrlenA(username) < 3 && showOptionDialog() == IDCANCEL)
         return 1;
     g_mainWindow = createMainWindow();

@@ -50,7 +50,7 @@ void onMoodChange(HWND hDlg) {
     toUtf8(text, utf8);
     EnableWindow(GetDlgItem(hDlg, IDOK), !isBlankText(utf8));
     char line[kMoodCounterSize];
-    moodCounterLine(line, utf8, g_service.way);
+    moodCounterLine(line, utf8, g_services[0].way);
     WCHAR wideLine[kMoodCounterSize] = {};
     MultiByteToWideChar(CP_UTF8, 0, line, -1, wideLine, kMoodCounterSize);
     SetDlgItemTextW(hDlg, IDC_MOOD_LEFT, wideLine);

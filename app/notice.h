@@ -7,10 +7,14 @@
 
 #include "../poster/service.h"
 
-// The settings name a status service address that cannot be used: not an
-// address of ours at all, or one for a server that takes a token or an app
-// password, over plain http.
-void tellServiceUnusable(const char* address, ServiceCheck why);
+// An account's section (0 the program's own, 1 to 8 "Moodshuttle 2" to "9")
+// names a status service address that cannot be used: not an address of
+// ours at all, or one for a server that takes a token or an app password,
+// over plain http.
+void tellServiceUnusable(unsigned number, const char* address, ServiceCheck why);
+
+// A further account's section (1 to 8) has no username.
+void tellUsernameMissing(unsigned number);
 
 // The account could not be written to the settings file.
 void tellAccountNotSaved();

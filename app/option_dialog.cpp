@@ -44,7 +44,7 @@ void onInitDialog(HWND hDlg) {
         EnableThemeDialogTexture(hDlg, ETDT_ENABLETAB);
     char username[kCredentialSize];
     char password[kCredentialSize];
-    copyCredentials(username, password);
+    copyCredentials(0, username, password);
     SetDlgItemTextA(hDlg, IDC_USERNAME, username);
     SetDlgItemTextA(hDlg, IDC_PASSWORD, password);
 }

@@ -14,10 +14,10 @@ const int kAnsiValueSize = 3 * kQuotedValueSize;
 // through the ANSI code page on the way, so the file holds the same bytes as
 // ever. The read has room for the quotation marks a value may be wrapped in,
 // so that they do not count against its 255 bytes; storing cuts it to 255.
-void readValue(const WCHAR* key, char (&value)[kAnsiValueSize]) {
+void readValue(const WCHAR* section, const WCHAR* key, char (&value)[kAnsiValueSize]) {
     WCHAR wide[kQuotedValueSize] = {};
     if (g_settingsPath[0])
-        GetPrivateProfileStringW(kProgramNameW, key, L"", wide, kQuotedValueSize, g_settingsPath);
+        GetPrivateProfileStringW(section, key, L"", wide, kQuotedValueSize, g_settingsPath);
     WideCharToMultiByte(CP_ACP, 0, wide, -1, value, kAnsiValueSize, NULL, NULL);
 }
 
@@ -39,14 +39,14 @@ void deriveSettingsPath() {
 void loadCredentials() {
     char username[kAnsiValueSize] = {};
     char password[kAnsiValueSize] = {};
-    readValue(L"username", username);
-    readValue(L"password", password);
+    readValue(kProgramNameW, L"username", username);
+    readValue(kProgramNameW, L"password", password);
     storeCredentials(username, password);
 }
 
 void loadServiceAddress(char* address) {
     char value[kAnsiValueSize] = {};
-    readValue(L"service", value);
+    readValue(kProgramNameW, L"service", value);
     lstrcpynA(address, value, kCredentialSize);
 }
 
@@ -54,4 +54,21 @@ bool saveCredentials(const char* username, const char* password) {
     storeCredentials(username, password);
     bool written = writeValue(L"username", username);
     return writeValue(L"password", password) && written;
+}
+
+bool loadFurtherAccount(unsigned number, char* address, char* username, char* password) {
+    WCHAR section[kSectionNameSize];
+    accountSectionName(section, number);
+    // Any key at all makes the section there; one with none is as none.
+    WCHAR keys[4];
+    if (!g_settingsPath[0] || !GetPrivateProfileSectionW(section, keys, 4, g_settingsPath))
+        return false;
+    char value[kAnsiValueSize] = {};
+    readValue(section, L"service", value);
+    lstrcpynA(address, value, kCredentialSize);
+    readValue(section, L"username", value);
+    lstrcpynA(username, value, kCredentialSize);
+    readValue(section, L"password", value);
+    lstrcpynA(password, value, kCredentialSize);
+    return true;
 }

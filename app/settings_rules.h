@@ -36,3 +36,20 @@ constexpr std::size_t kQuotedValueSize = 255 + 2 + 1;
 // Writes the value as it goes into the file (quoted or not) into dest, which
 // has kQuotedValueSize bytes; value holds at most 255 bytes.
 void profileValueToWrite(char* dest, const char* value);
+
+// The section of an account (0 is the first): "Moodshuttle" for the first,
+// as ever, "Moodshuttle 2" to "Moodshuttle 9" for the further ones. dest
+// has room for kSectionNameSize characters; any character type works.
+constexpr std::size_t kSectionNameSize = sizeof "Moodshuttle 9";
+template <typename Char>
+void accountSectionName(Char (&dest)[kSectionNameSize], unsigned account) {
+    const char name[] = "Moodshuttle";
+    std::size_t i = 0;
+    for (; name[i]; ++i)
+        dest[i] = Char(name[i]);
+    if (account) {
+        dest[i++] = Char(' ');
+        dest[i++] = Char('1' + account);
+    }
+    dest[i] = Char();
+}

@@ -6,6 +6,7 @@
 #include "../res/resource.h"
 #include "app.h"
 #include "balloon_rules.h"
+#include "credentials.h"
 #include "message_filter.h"
 #include "mood_dialog.h"
 #include "option_dialog.h"
@@ -19,14 +20,24 @@ const UINT WM_TRAYICON = WM_APP + 1;
 const UINT_PTR kTrayRetryTimerId = 1;
 const UINT kTrayRetryMs = 1000;
 
+// Runs while a balloon is shown, so that a failure of another account waits
+// its turn rather than taking the balloon's place: the shell shows one
+// balloon at a time and tells nothing of the one it replaced. As long as a
+// balloon shows at the least, on every Windows.
+const UINT_PTR kBalloonTimerId = 2;
+const UINT kBalloonMs = 10000;
+
 // Registered when the main window is created; the shell broadcasts it when
 // the taskbar comes back after a restart, and our icon must then be added again.
 UINT g_taskbarCreated;
 
 // Whether the taskbar has our icon: a balloon needs it. Failures of updates
-// told and still to tell. Both main thread only.
+// told and still to tell, each account's own; the account whose balloon is
+// showing, and whether one is. All main thread only.
 bool g_iconShown;
-FailureTelling g_telling;
+FailureTelling g_telling[kMaxAccounts];
+unsigned g_balloonAccount;
+bool g_balloonShowing;
 
 // The icon's image for the notification area, once loaded; main thread only.
 HICON g_trayIcon;
@@ -46,17 +57,34 @@ NOTIFYICONDATAA iconData(UINT flags) {
     return data;
 }
 
-// Shows the failure waiting to be told as a balloon on the icon, once the
-// icon is there; until then, or if the taskbar does not take it, it waits.
+// Shows a failure waiting to be told as a balloon on the icon, once the icon
+// is there; until then, or if the taskbar does not take it, it waits. An
+// account's failure replaces its own balloon, as ever; another account's
+// waits until that balloon has had its time, and accounts take turns in
+// their order.
 void tellWaitingFailure() {
-    if (!g_iconShown || g_telling.waiting == kPosted)
+    if (!g_iconShown)
         return;
-    NOTIFYICONDATAA data = iconData(NIF_INFO);
-    balloonText(data.szInfo, g_telling, g_service.host, g_service.way);
-    lstrcpynA(data.szInfoTitle, kProgramName, sizeof data.szInfoTitle);
-    data.dwInfoFlags = NIIF_WARNING;
-    if (Shell_NotifyIconA(NIM_MODIFY, &data))
-        markTold(g_telling);
+    for (unsigned account = 0; account < g_accountCount; ++account) {
+        FailureTelling& telling = g_telling[account];
+        if (telling.waiting == kPosted || (g_balloonShowing && account != g_balloonAccount))
+            continue;
+        NOTIFYICONDATAA data = iconData(NIF_INFO);
+        const ServiceAddress& service = g_services[account];
+        char username[kCredentialSize];
+        char password[kCredentialSize];
+        copyCredentials(account, username, password);
+        balloonText(data.szInfo, telling, service.host, service.way, username, g_accountSections[account]);
+        lstrcpynA(data.szInfoTitle, kProgramName, sizeof data.szInfoTitle);
+        data.dwInfoFlags = NIIF_WARNING;
+        if (Shell_NotifyIconA(NIM_MODIFY, &data)) {
+            markTold(telling);
+            g_balloonAccount = account;
+            g_balloonShowing = true;
+            SetTimer(g_mainWindow, kBalloonTimerId, kBalloonMs, NULL);
+        }
+        return;
+    }
 }
 
 // The icon's image of the size the notification area draws (16 x 16 at
@@ -83,17 +111,26 @@ LRESULT onCommand(WPARAM wParam) {
     else if (LOWORD(wParam) == IDM_MOOD)
         showMoodDialog();
     else if (LOWORD(wParam) == IDM_SETTING && showOptionDialog() == IDOK)
-        forgetTold(g_telling);  // a refusal of the new account is news
+        forgetTold(g_telling[0]);  // a refusal of the new account is news; the others are unchanged
     return 0;
 }
 
-LRESULT onTimer() {
-    addTrayIcon();
+LRESULT onTimer(WPARAM id) {
+    if (id == kBalloonTimerId) {
+        KillTimer(g_mainWindow, kBalloonTimerId);
+        g_balloonShowing = false;
+        tellWaitingFailure();
+    } else {
+        addTrayIcon();
+    }
     return 0;
 }
 
 LRESULT onPostOutcome(WPARAM wParam, LPARAM lParam) {
-    noteOutcome(g_telling, static_cast<unsigned long>(wParam), static_cast<unsigned long>(lParam));
+    unsigned account = HIWORD(wParam);
+    if (account >= g_accountCount)
+        return 0;
+    noteOutcome(g_telling[account], LOWORD(wParam), static_cast<unsigned long>(lParam));
     tellWaitingFailure();
     return 0;
 }
@@ -134,7 +171,7 @@ LRESULT CALLBACK mainWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPar
     if (message == WM_COMMAND)
         return onCommand(wParam);
     if (message == WM_TIMER)
-        return onTimer();
+        return onTimer(wParam);
     if (message == g_taskbarCreated && g_taskbarCreated != 0)
         addTrayIcon();
     else if (message == WM_TRAYICON)

@@ -46,6 +46,9 @@ NGINX = "/usr/sbin/nginx"
 HTPASSWD = "/usr/bin/htpasswd"
 BUILDS = ("x64", "x86")
 USERNAME, PASSWORD = "bench", "b3nch-secret"
+# The burst to several accounts: the first section's and two further ones,
+# each a user of its own at the same nginx.
+ACCOUNTS = (USERNAME, USERNAME + "2", USERNAME + "3")
 DISCOVERY_LINE = "onCreate::WM_SKYPECONTROL_DISCOVER\n"
 FIRST_WINDOW_LINE = "minimal_window::WM_CREATE\n"
 SHIPPED_LIMIT = 80 * 1024
@@ -327,8 +330,9 @@ class Nginx:
         self.dir = folder
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(os.path.join(folder, "tmp"))
-        subprocess.run([HTPASSWD, "-b", "-c", "-m", os.path.join(folder, "htpasswd"), USERNAME, PASSWORD],
-                       check=True, capture_output=True)
+        for i, user in enumerate(ACCOUNTS):
+            subprocess.run([HTPASSWD, "-b", "-m"] + (["-c"] if i == 0 else []) +
+                           [os.path.join(folder, "htpasswd"), user, PASSWORD], check=True, capture_output=True)
         self.port, upstream = tls.free_port(), tls.free_port()
         with open(os.path.join(folder, "nginx.conf"), "w") as f:
             f.write(NGINX_CONF.format(dir=folder, port=self.port, upstream=upstream))
@@ -349,12 +353,12 @@ class Nginx:
         except OSError:
             return False
 
-    def moods(self):
-        """(status, text) of every logged request with a body."""
+    def moods(self, user=None):
+        """(status, text) of every logged request with a body; only user's, if given."""
         found = []
         for line in (harness.read_text(self.log) or "").splitlines():
             m = re.match(r"^(\d+) (\S+) status=(\S*) ?$", line)
-            if m:
+            if m and (user is None or m.group(2) == user):
                 found.append((m.group(1), m.group(3)))
         return found
 
@@ -603,7 +607,7 @@ class Peak(threading.Thread):
 
 def bench_burst(table, build, rig, service, label, prefix, n, details, keep):
     """n moods back to back; the service is nginx or the slow stand-in, both
-    with moods()."""
+    with moods(). Returns the peak figures."""
     client = rig.client()
     program, link = rig.program_linked(client)
     peak = Peak(program.linux_pid, 0.02)
@@ -628,6 +632,40 @@ def bench_burst(table, build, rig, service, label, prefix, n, details, keep):
                       top.get("rss", 0) / 2**20, after))
     with open(os.path.join(keep, "burst-%s-%s-peak-maps.txt" % (build, prefix.strip("-"))), "w") as f:
         f.write(peak.maps)
+    rig.stop(program, client)
+    return top
+
+
+def bench_burst_accounts(table, build, rig, nginx, n, one, details):
+    """n moods back to back to a program of three accounts at nginx, each of
+    its own user; `one` is the peak of one account's burst, from the same
+    run: the posters at once are bounded, not their length, and three
+    accounts keep each poster three times as long, so more run at once, up
+    to the same bound."""
+    path = harness.install_program(rig.wine.folder("app-accounts"), "".join(
+        "[%s]\r\nusername=%s\r\npassword=%s\r\n" % ("Moodshuttle" + (" %d" % (i + 1) if i else ""), user, PASSWORD)
+        for i, user in enumerate(ACCOUNTS)))
+    prefix = "accounts-"
+    client = rig.client()
+    program, link = rig.program_linked(client, path)
+    peak = Peak(program.linux_pid, 0.02)
+    client.send("target " + link)
+    client.send("burst %d %s" % (n, prefix))
+    client.expect(r"^burst %d$" % n, timeout=900)
+    wait_for_moods(nginx, prefix, n * len(ACCOUNTS))
+    top = peak.stop()
+    each = [tally(nginx.moods(user), prefix, n) for user in ACCOUNTS]
+    table.plain(build, "burst: %d moods to %d accounts" % (n, len(ACCOUNTS)),
+                " / ".join("%d" % t[1] for t in each), "-", "%d each, each once, own text" % n,
+                all(t[0] for t in each))
+    table.plain(build, "burst to %d accounts: peak threads, resident MiB" % len(ACCOUNTS),
+                "%d, %.0f" % (top["threads"], top.get("rss", 0) / 2**20),
+                "%d, %.0f" % (one["threads"], one.get("rss", 0) / 2**20), "<= one account's burst at the bound",
+                top["threads"] <= one["threads"] and top.get("rss", 0) <= one.get("rss", 0))
+    details.append("%s burst to %d accounts: %s; peak %d threads, %.0f MiB address space, %.0f MiB resident"
+                   % (build, len(ACCOUNTS), ", ".join("%s %d received, %d lost, %d duplicated, %d not 200"
+                                                      % ((user,) + t[1:]) for user, t in zip(ACCOUNTS, each)),
+                      top["threads"], top.get("vm", 0) / 2**20, top.get("rss", 0) / 2**20))
     rig.stop(program, client)
 
 
@@ -726,13 +764,18 @@ def bench_build(table, build, path, sizes, wanted, details, keep):
         if "burst" in wanted:
             log("%s: bursts of %d" % (build, sizes["burst"]))
             service.delay = 2.0
-            bench_burst(table, build, rig, service, "service taking 2 s", "slowburst-", sizes["burst"], details, keep)
+            slow = bench_burst(table, build, rig, service, "service taking 2 s", "slowburst-", sizes["burst"], details,
+                               keep)
             service.delay = 0.0
         if wanted & {"burst", "soak"}:
             nginx = Nginx(os.path.join(keep, "nginx-" + build))
             rig.proxy(nginx.port)
         if "burst" in wanted:
-            bench_burst(table, build, rig, nginx, "nginx", "burst-", sizes["burst"], details, keep)
+            fast = bench_burst(table, build, rig, nginx, "nginx", "burst-", sizes["burst"], details, keep)
+            # What one account's burst may take: the slow service's, which
+            # holds every poster it may start at once.
+            bench_burst_accounts(table, build, rig, nginx, sizes["burst"], max(slow, fast, key=lambda t: t["threads"]),
+                                 details)
         if "soak" in wanted:
             log("%s: soak of %d at %d/s" % (build, sizes["soak"], sizes["rate"]))
             bench_soak(table, build, rig, nginx, sizes["soak"], sizes["rate"], sizes["settle"], details)

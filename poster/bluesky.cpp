@@ -39,6 +39,7 @@ struct HandleLookup {
 // outlives its poster, so the block is freed by whichever of them lets go
 // of it last.
 struct Lookups {
+    unsigned account;  // whose server is asked
     volatile LONG holders;
     // Look-ups not yet answered, and one more while the poster still starts
     // them; `answered` is set when none is left. The poster waits on it, not
@@ -71,7 +72,7 @@ DWORD WINAPI resolveHandleThreadProc(LPVOID param) {
     std::memcpy(path + sizeof kQuery - 1, lookup->handle, sizeof lookup->handle);
     char answer[kDidMax + 64];
     PostRequest request = {path, NULL, 0, NULL, 0, NULL, NULL, answer, sizeof answer};
-    PostResult result = sendRequest("GET", request);
+    PostResult result = sendRequest(lookup->block->account, "GET", request);
     char did[kDidMax + 1];
     if (result.status == 200 &&
         jsonStringField(answer, result.answerSize, "did", did, sizeof did) == JsonField::found && isDid(did)) {
@@ -92,7 +93,7 @@ bool sameHandle(const char* a, const char* b, std::size_t bLength) {
 // at once, and gives each mention whose handle came back in time its DID.
 // The others keep a null one and stay plain. Returns the block the DIDs are
 // in, for letGo once the body is made; null when nothing was asked.
-Lookups* resolveMentions(const char* text, Facet* facets, std::size_t count) {
+Lookups* resolveMentions(unsigned account, const char* text, Facet* facets, std::size_t count) {
     Lookups* block = NULL;
     std::size_t asked = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -114,6 +115,7 @@ Lookups* resolveMentions(const char* text, Facet* facets, std::size_t count) {
                 return NULL;
             }
             block->answered = answered;
+            block->account = account;
             // This poster's own hold, and its own count while it starts look-ups,
             // before any look-up can let go or answer.
             block->holders = 1;
@@ -148,7 +150,7 @@ Lookups* resolveMentions(const char* text, Facet* facets, std::size_t count) {
 
 }  // namespace
 
-bool postToBluesky(const char* mood, PostResult& result) {
+bool postToBluesky(unsigned account, const char* mood, PostResult& result) {
     char text[statusTextSize(kBlueskyLimit)];
     bool cut = statusText(text, mood, kBlueskyLimit);
     if (isBlankText(text))
@@ -159,7 +161,7 @@ bool postToBluesky(const char* mood, PostResult& result) {
     std::size_t facetCount = findFacets(text, facets, kMaxFacets);
     if (cut)
         facetCount = dropFacetsFrom(facets, facetCount, std::strlen(text) - 3);  // where the "…" starts
-    Lookups* lookups = resolveMentions(text, facets, facetCount);
+    Lookups* lookups = resolveMentions(account, text, facets, facetCount);
     char language[kLanguageMax + 1];  // "" where Windows names none: then no langs
     userLanguage(language);
     RecordExtras extras = {facets, facetCount, language};
@@ -168,7 +170,7 @@ bool postToBluesky(const char* mood, PostResult& result) {
     // Sent once more, with the same time, only after the server refused the
     // token as expired or not valid: then the session is renewed first.
     for (int sent = 0; sent < 2; ++sent) {
-        if (!takeSession(tokens, refused[0] ? refused : NULL, result))
+        if (!takeSession(account, tokens, refused[0] ? refused : NULL, result))
             break;
         char body[kRecordBodyRoom];
         DWORD bodyLength = static_cast<DWORD>(recordBody(body, tokens.did, text, createdAt, extras));
@@ -176,7 +178,7 @@ bool postToBluesky(const char* mood, PostResult& result) {
         char answer[kAnswerRoom];
         PostRequest request = {NULL, headers, bearerHeaders(headers, "Content-Type: application/json\r\n", tokens.access),
                                body, bodyLength, NULL, NULL, answer, kAnswerRoom};
-        result = sendPost(request);
+        result = sendPost(account, request);
         if (!tokenRefused(result.status, answer, result.answerSize))
             break;
         std::memcpy(refused, tokens.access, sizeof refused);

@@ -4,6 +4,7 @@
 
 #include "../app/credentials.h"
 #include "json_text.h"
+#include "service_rules.h"
 
 namespace {
 
@@ -19,19 +20,28 @@ const std::size_t kUtf8Room = 3 * (kCredentialSize - 1) + 1;
 // longer, and is told the server was not reached.
 const DWORD kAttemptMostMs = 2 * kRequestMostMs;
 
+// One lock for every account's session: it is held only between network
+// calls, never across one.
 CRITICAL_SECTION g_lock;
-HANDLE g_attemptEnded;    // manual-reset; reset while an attempt is on the network
 
-// Guarded by g_lock. An account is the number of its pair (credentials.h).
-long g_accountHeld;           // the account what follows belongs to
-bool g_making;                // a poster is asking the server for a session
-bool g_held;                  // g_tokens holds a session
-bool g_refused;               // the server refused this account's pair: ask nothing more
-bool g_lastMade;              // the last attempt to end made a session
-long g_lastAccount;           // the account whose pair the last attempt to end gave
-unsigned long g_attemptsEnded;
-PostResult g_failure;         // how the last attempt failed
-SessionTokens g_tokens;
+// An account's session and what is known of it. Below, `index` is the
+// account (an index into g_services) and `account` the number of the pair
+// it had (credentials.h), which is what a session belongs to.
+struct Session {
+    HANDLE attemptEnded;        // manual-reset; reset while an attempt is on the network
+    // Guarded by g_lock.
+    long accountHeld;           // the pair what follows belongs to
+    bool making;                // a poster is asking the server for a session
+    bool held;                  // tokens holds a session
+    bool refused;               // the server refused this pair: ask nothing more
+    bool lastMade;              // the last attempt to end made a session
+    long lastAccount;           // the pair the last attempt to end gave
+    unsigned long attemptsEnded;
+    PostResult failure;         // how the last attempt failed
+    SessionTokens tokens;
+};
+
+Session g_sessions[kMaxAccounts];
 
 void toUtf8(const char* ansi, char (&utf8)[kUtf8Room]) {
     WCHAR wide[kCredentialSize];
@@ -43,10 +53,10 @@ void toUtf8(const char* ansi, char (&utf8)[kUtf8Room]) {
 
 // Asks for a new session with the account's handle and app password; account
 // gets the number of the pair that was given.
-PostResult createSession(char* answer, long& account) {
+PostResult createSession(unsigned index, char* answer, long& account) {
     char username[kCredentialSize];
     char password[kCredentialSize];
-    account = copyCredentials(username, password);
+    account = copyCredentials(index, username, password);
     char identifier[kUtf8Room];
     char secret[kUtf8Room];
     toUtf8(username, identifier);
@@ -61,7 +71,7 @@ PostResult createSession(char* answer, long& account) {
     static const char kHeaders[] = "Content-Type: application/json";
     PostRequest request = {"/xrpc/com.atproto.server.createSession", kHeaders, sizeof kHeaders - 1, body,
                            static_cast<DWORD>(used), NULL, NULL, answer, kAnswerRoom};
-    PostResult result = sendPost(request);
+    PostResult result = sendPost(index, request);
     SecureZeroMemory(password, sizeof password);
     SecureZeroMemory(secret, sizeof secret);
     SecureZeroMemory(body, sizeof body);
@@ -72,19 +82,19 @@ PostResult createSession(char* answer, long& account) {
 // given, and a new session where there is none or the server refused it.
 // account comes in as the account the refresh token is of, and goes out as
 // the one whose pair made the session, when one was asked for.
-SessionAnswer makeSession(const char* refresh, SessionTokens& made, PostResult& result, long& account) {
+SessionAnswer makeSession(unsigned index, const char* refresh, SessionTokens& made, PostResult& result, long& account) {
     char answer[kAnswerRoom];
     if (refresh) {
         char headers[kBearerHeadersRoom];
         PostRequest request = {"/xrpc/com.atproto.server.refreshSession", headers, bearerHeaders(headers, "", refresh),
                                NULL, 0, NULL, NULL, answer, kAnswerRoom};
-        result = sendPost(request);
+        result = sendPost(index, request);
         if (readSession(result.status, answer, result.answerSize, made) == SessionAnswer::made)
             return SessionAnswer::made;
         if (result.status != 401 && !tokenRefused(result.status, answer, result.answerSize))
             return SessionAnswer::otherAnswer;  // not reached, say: the refresh token may still do
     }
-    result = createSession(answer, account);
+    result = createSession(index, answer, account);
     return readSession(result.status, answer, result.answerSize, made);
 }
 
@@ -110,83 +120,85 @@ DWORD bearerHeaders(char (&headers)[kBearerHeadersRoom], const char* lines, cons
 
 void initSession() {
     InitializeCriticalSection(&g_lock);
-    g_attemptEnded = CreateEventA(NULL, TRUE, TRUE, NULL);
+    for (Session& session : g_sessions)
+        session.attemptEnded = CreateEventA(NULL, TRUE, TRUE, NULL);
 }
 
-bool takeSession(SessionTokens& tokens, const char* stale, PostResult& failure) {
+bool takeSession(unsigned index, SessionTokens& tokens, const char* stale, PostResult& failure) {
+    Session& s = g_sessions[index];
     EnterCriticalSection(&g_lock);
     long account;
     for (;;) {
-        account = credentialsNumber();
-        if (g_accountHeld != account) {
-            g_accountHeld = account;
-            g_held = g_refused = false;
+        account = credentialsNumber(index);
+        if (s.accountHeld != account) {
+            s.accountHeld = account;
+            s.held = s.refused = false;
         }
-        if (g_refused) {
-            failure = g_failure;
+        if (s.refused) {
+            failure = s.failure;
             LeaveCriticalSection(&g_lock);
             return false;
         }
-        if (g_held && !(stale && std::strcmp(stale, g_tokens.access) == 0)) {
-            tokens = g_tokens;
+        if (s.held && !(stale && std::strcmp(stale, s.tokens.access) == 0)) {
+            tokens = s.tokens;
             LeaveCriticalSection(&g_lock);
             return true;
         }
-        if (!g_making)
+        if (!s.making)
             break;
-        unsigned long ended = g_attemptsEnded;
+        unsigned long ended = s.attemptsEnded;
         LeaveCriticalSection(&g_lock);
-        DWORD waited = WaitForSingleObject(g_attemptEnded, kAttemptMostMs);
+        DWORD waited = WaitForSingleObject(s.attemptEnded, kAttemptMostMs);
         EnterCriticalSection(&g_lock);
-        if (waited != WAIT_OBJECT_0 && g_attemptsEnded == ended) {
+        if (waited != WAIT_OBJECT_0 && s.attemptsEnded == ended) {
             // Held past any request's bound: the server is not answering.
             LeaveCriticalSection(&g_lock);
             failure.outcome = kNotReached;
             failure.status = failure.answerSize = 0;
             return false;
         }
-        if (g_attemptsEnded != ended && !g_lastMade && g_lastAccount == account) {
+        if (s.attemptsEnded != ended && !s.lastMade && s.lastAccount == account) {
             // The attempt waited for failed with this account's own pair:
             // this mood shares its failure rather than asking the server
             // once more. One made with an earlier pair tells nothing of it.
-            failure = g_failure;
+            failure = s.failure;
             LeaveCriticalSection(&g_lock);
             return false;
         }
     }
     // This poster asks, and the others wait for it.
     char refresh[kTokenMax + 1] = "";
-    if (g_held)
-        std::memcpy(refresh, g_tokens.refresh, sizeof refresh);
-    g_making = true;
-    ResetEvent(g_attemptEnded);
+    if (s.held)
+        std::memcpy(refresh, s.tokens.refresh, sizeof refresh);
+    s.making = true;
+    ResetEvent(s.attemptEnded);
     LeaveCriticalSection(&g_lock);
 
     PostResult result = {kPosted, 0, 0};
-    SessionAnswer answer = makeSession(refresh[0] ? refresh : NULL, tokens, result, account);
+    SessionAnswer answer = makeSession(index, refresh[0] ? refresh : NULL, tokens, result, account);
     bool made = answer == SessionAnswer::made;
     tellFailure(answer, result);
 
     EnterCriticalSection(&g_lock);
-    g_making = false;
-    ++g_attemptsEnded;
-    g_lastMade = made;
-    g_lastAccount = account;
-    g_failure = result;
+    s.making = false;
+    ++s.attemptsEnded;
+    s.lastMade = made;
+    s.lastAccount = account;
+    s.failure = result;
     // Kept only for the account it was made with, and only while that is
     // still the account; a mood from before the dialog's OK is still posted
     // with it.
-    if (account == credentialsNumber()) {
-        if (g_accountHeld != account) {
-            g_accountHeld = account;
-            g_held = false;
+    if (account == credentialsNumber(index)) {
+        if (s.accountHeld != account) {
+            s.accountHeld = account;
+            s.held = false;
         }
         if (made)
-            g_tokens = tokens;
-        g_held = made || g_held;
-        g_refused = result.outcome == kAccountRefused;
+            s.tokens = tokens;
+        s.held = made || s.held;
+        s.refused = result.outcome == kAccountRefused;
     }
-    SetEvent(g_attemptEnded);
+    SetEvent(s.attemptEnded);
     LeaveCriticalSection(&g_lock);
     failure = result;
     return made;

@@ -53,21 +53,22 @@ void setCredential(HINTERNET request, DWORD option, const char* value) {
 
 }  // namespace
 
-PostResult sendPost(const PostRequest& post) {
-    return sendRequest("POST", post);
+PostResult sendPost(unsigned account, const PostRequest& post) {
+    return sendRequest(account, "POST", post);
 }
 
-PostResult sendRequest(const char* method, const PostRequest& post) {
+PostResult sendRequest(unsigned account, const char* method, const PostRequest& post) {
+    const ServiceAddress& service = g_services[account];
     HINTERNET session = InternetOpenA(kProgramName, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     setTimeouts(session);
-    HINTERNET connection = InternetConnectA(session, g_service.host, g_service.port, NULL, NULL,
+    HINTERNET connection = InternetConnectA(session, service.host, service.port, NULL, NULL,
                                             INTERNET_SERVICE_HTTP, 0, 0);
     const char* accept[] = {"*/*", NULL};
     // Without a name and password of ours, no challenge is answered at all:
     // not with the Windows logon either, which the HTTP client would offer
     // a server or proxy that asks for it.
-    DWORD flags = g_service.flags | (post.username ? 0 : INTERNET_FLAG_NO_AUTH);
-    HINTERNET request = HttpOpenRequestA(connection, method, post.path ? post.path : g_service.path, NULL, NULL,
+    DWORD flags = service.flags | (post.username ? 0 : INTERNET_FLAG_NO_AUTH);
+    HINTERNET request = HttpOpenRequestA(connection, method, post.path ? post.path : service.path, NULL, NULL,
                                          accept, flags, 0);
     setTimeouts(request);
     if (post.username) {

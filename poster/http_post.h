@@ -1,5 +1,5 @@
-// The one POST that every way of posting makes, to the service the settings
-// name, and how it ended.
+// The one POST that every way of posting makes, to the service an account's
+// section names, and how it ended.
 #pragma once
 #include <windows.h>
 
@@ -16,7 +16,7 @@ constexpr DWORD kRequestTimeoutMs = 30 * 1000;
 constexpr DWORD kRequestMostMs = 3 * kRequestTimeoutMs;
 
 struct PostRequest {
-    const char* path;      // with its query; null for the one the settings name
+    const char* path;      // with its query; null for the one the account's section names
     const char* headers;   // the extra header lines, CR LF between them, none after the last
     DWORD headersLength;
     const char* body;
@@ -36,7 +36,7 @@ struct PostResult {
 // Opens the session, the connection and the request, sends it once, reads
 // the answer (into the request's answer, or once and throws it away), and
 // closes everything.
-PostResult sendPost(const PostRequest& request);
+PostResult sendPost(unsigned account, const PostRequest& request);
 
 // The same with another method: "GET" for a question, with no body.
-PostResult sendRequest(const char* method, const PostRequest& request);
+PostResult sendRequest(unsigned account, const char* method, const PostRequest& request);

@@ -33,14 +33,14 @@ void makeIdempotencyKey(char (&key)[64]) {
 
 }  // namespace
 
-bool postToMastodon(const char* mood, PostResult& result) {
+bool postToMastodon(unsigned account, const char* mood, PostResult& result) {
     char text[statusTextSize(kMastodonLimit)];
     statusText(text, mood, kMastodonLimit);
     if (isBlankText(text))
         return false;  // the server would refuse it, and the user cleared their mood
     char username[kCredentialSize];
     char password[kCredentialSize];
-    copyCredentials(username, password);
+    copyCredentials(account, username, password);
     char token[kCredentialSize];
     if (!accessToken(token, password)) {
         // Never put into a header: told as the server would tell it.
@@ -67,6 +67,6 @@ bool postToMastodon(const char* mood, PostResult& result) {
     }
     PostRequest request = {NULL, headers, static_cast<DWORD>(headersLength), body, static_cast<DWORD>(strlen(body)),
                            NULL, NULL, NULL, 0};
-    result = sendPost(request);
+    result = sendPost(account, request);
     return true;
 }

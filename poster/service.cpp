@@ -14,14 +14,22 @@ const DWORD kUsualFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | 
 // HTTP client answers that host's challenge with the same pair.
 const DWORD kNamedFlags = kUsualFlags | INTERNET_FLAG_NO_AUTO_REDIRECT;
 
+const ServiceAddress kUsualService = {"twitter.com", INTERNET_DEFAULT_HTTP_PORT, "/statuses/update.json",
+                                      kUsualFlags, kStatusUpdate};
+
 }  // namespace
 
-ServiceAddress g_service = {"twitter.com", INTERNET_DEFAULT_HTTP_PORT, "/statuses/update.json", kUsualFlags,
-                            kStatusUpdate};
+// Zero until start-up sets each one, the first always: initialized here, the
+// whole table would be carried in the executable.
+ServiceAddress g_services[kMaxAccounts];
+unsigned g_accountCount = 1;
 
-ServiceCheck setServiceAddress(const char* address) {
-    if (!*address)
+ServiceCheck setServiceAddress(unsigned account, const char* address) {
+    ServiceAddress& service = g_services[account];
+    if (!*address) {
+        service = kUsualService;
         return kServiceUsable;
+    }
     long port = servicePort(address);
     char host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
     char path[256] = {};
@@ -43,18 +51,18 @@ ServiceCheck setServiceAddress(const char* address) {
     PostingWay way = postingWay(path);
     if (needsHttps(way) && !secure)
         return way == kMastodon ? kMastodonOverHttp : kBlueskyOverHttp;
-    std::memcpy(g_service.host, host, sizeof host);
+    std::memcpy(service.host, host, sizeof host);
     if (port == 0)
         port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-    g_service.port = static_cast<INTERNET_PORT>(port);
+    service.port = static_cast<INTERNET_PORT>(port);
     // The query goes with the path; a fragment is never sent. Both parts are
     // under 256 bytes, so they fit together.
-    char* request = g_service.path;
+    char* request = service.path;
     std::size_t used = path[0] ? std::strlen(path) : 1;
     std::memcpy(request, path[0] ? path : "/", used);
     std::memcpy(request + used, query, std::strlen(query) + 1);
     request[std::strcspn(request, "#")] = '\0';
-    g_service.flags = kNamedFlags | (secure ? INTERNET_FLAG_SECURE : 0);
-    g_service.way = way;
+    service.flags = kNamedFlags | (secure ? INTERNET_FLAG_SECURE : 0);
+    service.way = way;
     return kServiceUsable;
 }

@@ -14,8 +14,10 @@ struct ServiceAddress {
     PostingWay way;  // what request is made there
 };
 
-// Set by start-up before the link thread starts, then only read by posters.
-extern ServiceAddress g_service;
+// One for each account, the first from the settings' own section; set by start-up
+// before the link thread starts, then only read by posters and the shell.
+extern ServiceAddress g_services[kMaxAccounts];
+extern unsigned g_accountCount;  // accounts read; the first is always there
 
 // What start-up makes of the settings' `service` value.
 enum ServiceCheck {
@@ -25,5 +27,7 @@ enum ServiceCheck {
     kBlueskyOverHttp,
 };
 
-// Takes the settings' `service` value; nothing changes unless it is usable.
-ServiceCheck setServiceAddress(const char* address);
+// Takes the `service` value of an account's section; an empty one is the
+// usual service. Nothing changes unless it is usable. Start-up calls it for
+// the first account whatever its section holds.
+ServiceCheck setServiceAddress(unsigned account, const char* address);

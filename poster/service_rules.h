@@ -12,6 +12,10 @@
 // "//" before its host.
 long servicePort(const char* address);
 
+// Accounts each mood goes to: the settings' own section and the further
+// sections numbered 2 to 9.
+constexpr unsigned kMaxAccounts = 9;
+
 // How updates are posted, chosen by the path the address names.
 enum PostingWay : unsigned {
     kStatusUpdate,  // the usual status-update request, with a name and password

@@ -17,10 +17,10 @@ const char kExtraHeaders[] =
 
 }  // namespace
 
-bool postStatusUpdate(const char* text, PostResult& result) {
+bool postStatusUpdate(unsigned account, const char* text, PostResult& result) {
     char username[kCredentialSize];
     char password[kCredentialSize];
-    copyCredentials(username, password);
+    copyCredentials(account, username, password);
     char body[kBodySize] = "status=";
     formEncode(body + 7, text, kEncodedRoom);
     static_assert(7 + kEncodedRoom + sizeof " " <= kBodySize, "the longest encoding leaves room for the space");
@@ -28,6 +28,6 @@ bool postStatusUpdate(const char* text, PostResult& result) {
     memcpy(body + length, " ", sizeof " ");
     PostRequest request = {NULL, kExtraHeaders, sizeof kExtraHeaders - 1, body, static_cast<DWORD>(length + 1),
                            username, password, NULL, 0};
-    result = sendPost(request);
+    result = sendPost(account, request);
     return true;
 }

@@ -28,8 +28,9 @@ static std::string fromHex(const char* hex) {
 }
 
 int main(int argc, char** argv) {
+    setServiceAddress(0, "");
     if (argc > 2 && strcmp(argv[1], "--service") == 0) {
-        if (setServiceAddress(argv[2]) != kServiceUsable) {
+        if (setServiceAddress(0, argv[2]) != kServiceUsable) {
             printf("unusable\n");
             return 4;
         }

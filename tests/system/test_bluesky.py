@@ -14,6 +14,7 @@ from linkcase import MOOD_PREFIX, LinkCase
 
 import harness
 import tls
+from mastodon_standin import MastodonStandin
 from pds import ACCESS_LIFETIME, Pds
 
 CREATE_SESSION = "/xrpc/com.atproto.server.createSession"
@@ -62,19 +63,25 @@ class Bluesky(LinkCase):
         cls.app_password = cls.pds.create_app_password(cls.account, "Moodshuttle")
         cls.bob = cls.pds.create_account("bob.test", "bobs-main-password")
         cls.installed = 0
+        # A Mastodon server beside it, for files of several accounts.
+        cls.mastodon = MastodonStandin({"tok-write": ["write:statuses"]})
+        cls.addClassCleanup(cls.mastodon.stop)
+        cls.mastodon_tls = tls.TlsService(cls.wine.folder("nginx-mastodon"), cls.certs["trusted"], cls.mastodon.port)
+        cls.addClassCleanup(cls.mastodon_tls.stop)
 
-    def start_linked(self, password=None, mode="pass", env=None):
+    def start_linked(self, password=None, mode="pass", env=None, first=None, further=""):
         """Stops what the row before started; starts the program posting to
         the server, linked to the client stand-in, its icon taken by the
-        taskbar stand-in; env adds to the program's environment. Returns
-        (client, taskbar)."""
+        taskbar stand-in; env adds to the program's environment; first
+        replaces the settings' own section, further sections follow it.
+        Returns (client, taskbar)."""
         self.stop_started()
         self.relay.mode = mode
         self.requests_before = len(self.relay.requests())
         self.records_before = len(self.pds.posts(self.account["did"]))
         Bluesky.installed += 1
-        path = harness.install_program(self.wine.folder("app-%d" % self.installed), harness.settings_text(
-            "alice.test", password or self.app_password) + "service=%s\r\n" % self.pds.url(CREATE_RECORD))
+        path = harness.install_program(self.wine.folder("app-%d" % self.installed), (first or self.section(
+            "Moodshuttle", "alice.test", password or self.app_password, self.pds.url(CREATE_RECORD))) + further)
         taskbar = self.wine.start(harness.exe("taskbar_standin.exe"))
         self.started.append(taskbar)
         taskbar.expect(r"^ready ")
@@ -83,6 +90,10 @@ class Bluesky(LinkCase):
         self.attach(client)
         taskbar.expect(r"^request \d+ add \w+ 1001 added$")
         return client, taskbar
+
+    @staticmethod
+    def section(name, username, password, service):
+        return "[%s]\r\nservice=%s\r\nusername=%s\r\npassword=%s\r\n" % (name, service, username, password)
 
     def mood(self, client, text):
         self.send(client, "self", MOOD_PREFIX + (text if isinstance(text, bytes) else text.encode()) + b"\0")
@@ -154,6 +165,64 @@ class Bluesky(LinkCase):
                     made = datetime.datetime.strptime(record["createdAt"], "%Y-%m-%dT%H:%M:%S.%fZ")
                     self.assertLess(abs((made.replace(tzinfo=datetime.timezone.utc) - began).total_seconds()), 60,
                                     "the time is now, in UTC")
+
+    def test_each_mood_goes_to_every_account_of_the_file(self):
+        statuses = self.pds.url(CREATE_RECORD)
+        mastodon = self.mastodon_tls.url("/api/v1/statuses")
+        # Sections past 9, or of other names, are not read, whatever they hold.
+        unread = self.section("Moodshuttle 10", "x", "y", "ftp://nowhere") + self.section("Moodshuttle2", "", "", "x")
+        bob_refused = self.section("Moodshuttle 2", "bob.test", "not-bobs-password", statuses)
+        def carol_refused(number):
+            return self.section("Moodshuttle %d" % number, "carol@social.example", "tok-unknown", mastodon)
+        # The settings' own section (None: alice on the reference server),
+        # the further ones; per mood, the texts the Mastodon server made and
+        # the requests it had, the records of alice, bob's sessions asked;
+        # the balloons' starts and sections, in the order shown.
+        rows = (
+            ("a Mastodon account first, a Bluesky one in section 2: each has the mood, as its way sends it",
+             self.section("Moodshuttle", "alice@social.example", "tok-write", mastodon),
+             self.section("Moodshuttle 2", "alice.test", self.app_password, statuses) + unread,
+             (1, 1, 1, 0), []),
+            ("a Mastodon account refused, the Bluesky one posts: one balloon, naming the refused one",
+             None, carol_refused(3), (0, 1, 1, 0),
+             [("carol@social.example at localhost refused the access token", "Moodshuttle 3")]),
+            ("a Bluesky account refused on the server where another posts; two at once are told in turn",
+             None, bob_refused + carol_refused(9), (0, 1, 1, 1),
+             [("bob.test at localhost refused the handle or app password", "Moodshuttle 2"),
+              ("carol@social.example at localhost refused the access token", "Moodshuttle 9")]),
+        )
+        for proves, first, further, (made, requests, records, bob_sessions), told in rows:
+            with self.subTest(proves):
+                client, taskbar = self.start_linked(first=first, further=further)
+                before = (len(self.mastodon.statuses()), len(self.mastodon.requests()))
+                for n in (1, 2):
+                    self.mood(client, "Going home %d" % n)
+                    self.wait_answered(CREATE_RECORD, n * records)
+                    self.mastodon.wait_for(before[1] + n * requests, 30)
+                    self.settle()
+                    self.assertEqual([r["text"] for r in self.new_records()],
+                                     ["Going home %d" % i for i in range(1, n + 1)][:n * records])
+                    self.assertEqual(self.mastodon.statuses()[before[0]:],
+                                     ["Going home %d" % i for i in range(1, n + 1)][:n * made])
+                    got = self.mastodon.requests()[before[1]:]
+                    self.assertEqual(len(got), n * requests, "once a mood, no second try")
+                    sessions = [json.loads(r["body"])["identifier"] for r in self.made(CREATE_SESSION)]
+                    self.assertEqual(sorted(sessions), ["alice.test"] + ["bob.test"] * bob_sessions,
+                                     "one session for alice, bob refused once and not asked again")
+                for r in got:
+                    self.assertEqual(r["body"], b"status=Going+home+%d&language=en" % (got.index(r) + 1))
+                    self.assertEqual(header(r, "Authorization"), "Bearer " + ("tok-write" if made else "tok-unknown"))
+                if told:
+                    self.settle(10)  # the second balloon comes once the first has had its time
+                lines = [line.split(" ") for line in taskbar.stdout if line.startswith("balloon ")]
+                shown = self.balloons(taskbar)
+                self.assertEqual(len(shown), len(told), shown)
+                for text, (starts, section) in zip(shown, told):
+                    self.assertTrue(text.startswith(starts), text)
+                    self.assertIn("in the [%s] section of the settings file, read again at the next start." % section,
+                                  text)
+                if len(lines) == 2:
+                    self.assertGreaterEqual(int(lines[1][1]) - int(lines[0][1]), 9000, "in turn, not over each other")
 
     def test_links_mentions_and_tags_become_facets(self):
         bob = self.bob["did"]

@@ -78,21 +78,37 @@ class Startup(LinkCase):
             ("http://bsky.example/xrpc/com.atproto.repo.createRecord", "an AT Protocol server over plain http",
              "an AT Protocol server over plain http. Such a server is reached only over https, since the app "
              "password would otherwise travel"),
+            # A further section, after a first one that would post: the box names it.
+            ("ftp://127.0.0.1/statuses/update.json", "a further section's address not understood", not_ours,
+             "Moodshuttle 3"),
+            ("http://social.example/api/v1/statuses", "a further section's Mastodon server over plain http",
+             "a Mastodon server over plain http", "Moodshuttle 9"),
+            ("", "a further section without a username", None, "Moodshuttle 2"),
         )
-        for i, (address, proves, reason) in enumerate(rows):
+        for i, (address, proves, reason, *section) in enumerate(rows):
             self.stop_started()
             with self.subTest(proves):
                 folder = self.wine.folder("bad%d" % i)
                 # The first row has no account: the notice comes before the prompt would.
                 account = ("", "") if i == 0 else ("carol", "pw2")
-                path = harness.install_program(folder, harness.settings_text(*account) + "service=%s\r\n" % address)
+                settings = harness.settings_text(*account) + "service=%s\r\n" % address
+                if section:
+                    settings = harness.settings_text(*account) + "[%s]\r\nservice=%s\r\n%s" % (
+                        section[0], address, "username=dave\r\npassword=pw3\r\n" if reason else "password=pw3\r\n")
+                path = harness.install_program(folder, settings)
                 before = harness.read_bytes(path[:-3] + "ini")
                 client = self.start_client("--attach", "0")
                 program = self.wine.start(path)
                 self.started.append(program)
                 box, text = self.wine.notice()
                 self.assertIn(harness.windows_path(path[:-3] + "ini"), text)
-                self.assertIn('"%s", %s' % (address, reason), text)
+                if not section:
+                    self.assertIn('"%s", %s' % (address, reason), text)
+                elif reason:
+                    self.assertIn('in its section [%s] names the status service "%s", %s' % (section[0], address, reason),
+                                  text)
+                else:
+                    self.assertIn("in its section [%s] gives no username" % section[0], text)
                 self.assertIsNone(self.wine.find(*OPTION, wait_ms=0), "nothing else shown")
                 client.send("mood unsent")
                 self.settle(1)

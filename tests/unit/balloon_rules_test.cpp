@@ -81,4 +81,62 @@ TEST(BalloonText, NamesTheHostAndWhatItRefusedAndFits) {
     }
 }
 
+// A further section's account: named "username at host", cut with "..." to
+// leave room for the rest, and sent to its section of the file, never to the
+// Option dialog, which holds only the first account.
+TEST(BalloonText, AFurtherAccountIsNamedAndSentToItsSection) {
+    const std::string longUser(255, 'u'), longHost(255, 'h');
+    const struct {
+        PostOutcome outcome;
+        unsigned long status;
+        const char* username;
+        const char* host;
+        PostingWay way;
+        unsigned number;
+        const char* holds;  // and nothing of the Option dialog
+        bool cut;
+    } cases[] = {
+        {kAccountRefused, 401, "bob", "h.example", kStatusUpdate, 1,
+         "bob at h.example refused the account name or password, so your mood was not posted. Correct them in the "
+         "[Moodshuttle 2] section of the settings file, read again at the next start.",
+         false},
+        {kAccountRefused, 401, "bob", "social.example", kMastodon, 8,
+         "bob at social.example refused the access token, so your mood was not posted. Paste a token made on that "
+         "server into the password line in the [Moodshuttle 9] section of the settings file, read again at the "
+         "next start.",
+         false},
+        {kAccountRefused, kAppPasswordNeededStatus, longUser.c_str(), longHost.c_str(), kBluesky, 3,
+         "... wants an app password, not the account's own password, so your mood was not posted. Make one in the "
+         "account's settings and enter it in the [Moodshuttle 4] section of the settings file, read again at the "
+         "next start.",
+         true},
+        {kAccountRefused, 401, "carol.test", longHost.c_str(), kBluesky, 2,
+         "... refused the handle or app password, so your mood was not posted. Correct them in the [Moodshuttle 3] "
+         "section",
+         true},
+        {kNotReached, 0, longUser.c_str(), "h.example", kStatusUpdate, 1,
+         "Moodshuttle could not reach uuu", true},
+        {kOtherAnswer, 4294967295ul, "bob", longHost.c_str(), kMastodon, 1,
+         "... answered with status 4294967295, so your mood was not posted.", true},
+    };
+    for (const auto& c : cases) {
+        FailureTelling telling = {};
+        noteOutcome(telling, c.outcome, c.status);
+        char text[kBalloonTextSize];
+        balloonText(text, telling, c.host, c.way, c.username, c.number);
+        std::string shown(text);
+        EXPECT_NE(shown.find(c.holds), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("Setting"), std::string::npos) << shown;
+        EXPECT_EQ(shown.back(), '.') << shown;
+        std::string name = std::string(c.username) + " at " + c.host;
+        if (c.cut) {
+            // Cut to fill the balloon exactly, the name alone losing bytes.
+            EXPECT_EQ(shown.size(), kBalloonTextSize - 1) << shown;
+            EXPECT_EQ(shown.find(name), std::string::npos) << shown;
+        } else {
+            EXPECT_EQ(shown.find(name), 0u) << shown;
+        }
+    }
+}
+
 }  // namespace

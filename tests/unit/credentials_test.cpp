@@ -42,7 +42,7 @@ TEST(Credentials, ReadersNeverSeeAMixedPair) {
     initOnce();
     storeCredentials(kFirst.username.c_str(), kFirst.password.c_str());
     // The writer stores the first pair at odd numbers from here on, the second at even ones.
-    const long base = credentialsNumber();
+    const long base = credentialsNumber(0);
     g_writing = true;
     HANDLE writer = CreateThread(NULL, 0, rewriteManyTimes, NULL, 0, NULL);
     ASSERT_TRUE(writer);
@@ -50,7 +50,7 @@ TEST(Credentials, ReadersNeverSeeAMixedPair) {
     while (g_writing || reads < 1000) {
         g_reading = true;
         char username[kCredentialSize], password[kCredentialSize];
-        long number = copyCredentials(username, password) - base;
+        long number = copyCredentials(0, username, password) - base;
         bool isFirst = kFirst.username == username && kFirst.password == password;
         bool isSecond = kSecond.username == username && kSecond.password == password;
         ASSERT_TRUE(isFirst || isSecond) << "read " << reads << ": [" << username << "] [" << password << "]";
@@ -71,11 +71,11 @@ TEST(Credentials, ValuesAreCutTo255Bytes) {
     std::string longName(300, 'n'), longPassword(256, 'p');
     storeCredentials(longName.c_str(), longPassword.c_str());
     char username[kCredentialSize], password[kCredentialSize];
-    copyCredentials(username, password);
+    copyCredentials(0, username, password);
     EXPECT_EQ(std::string(username), std::string(255, 'n'));
     EXPECT_EQ(std::string(password), std::string(255, 'p'));
     storeCredentials("", "");
-    copyCredentials(username, password);
+    copyCredentials(0, username, password);
     EXPECT_STREQ(username, "");
     EXPECT_STREQ(password, "");
 }

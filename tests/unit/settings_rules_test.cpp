@@ -85,4 +85,19 @@ TEST(ProfileValue, LongestValueFitsQuoted) {
     EXPECT_EQ(text[kQuotedValueSize], 0x5A);
 }
 
+TEST(SettingsSections, TheFirstAsEverAndTheFurtherNumbered2To9) {
+    const struct {
+        unsigned account;
+        const char* name;
+    } cases[] = {{0, "Moodshuttle"}, {1, "Moodshuttle 2"}, {8, "Moodshuttle 9"}};
+    for (const auto& c : cases) {
+        char narrow[kSectionNameSize];
+        wchar_t wide[kSectionNameSize];
+        accountSectionName(narrow, c.account);
+        accountSectionName(wide, c.account);
+        EXPECT_STREQ(narrow, c.name);
+        EXPECT_EQ(std::wstring(wide), std::wstring(c.name, c.name + std::strlen(c.name)));
+    }
+}
+
 }  // namespace
