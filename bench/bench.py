@@ -639,9 +639,8 @@ def bench_burst(table, build, rig, service, label, prefix, n, details, keep):
 def bench_burst_accounts(table, build, rig, nginx, n, one, details):
     """n moods back to back to a program of three accounts at nginx, each of
     its own user; `one` is the peak of one account's burst, from the same
-    run: the posters at once are bounded, not their length, and three
-    accounts keep each poster three times as long, so more run at once, up
-    to the same bound."""
+    run: each mood is three posters, one an account, within the same bound
+    of posters at once."""
     path = harness.install_program(rig.wine.folder("app-accounts"), "".join(
         "[%s]\r\nusername=%s\r\npassword=%s\r\n" % ("Moodshuttle" + (" %d" % (i + 1) if i else ""), user, PASSWORD)
         for i, user in enumerate(ACCOUNTS)))

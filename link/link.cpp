@@ -2,6 +2,7 @@
 
 #include "../app/message_filter.h"
 #include "../poster/poster.h"
+#include "../poster/service.h"
 #include "link_text.h"
 
 namespace {
@@ -115,33 +116,74 @@ void sendSkypeCommand(const char* command) {
         GlobalFree(utf8);
 }
 
-DWORD WINAPI runPoster(LPVOID text) {
-    postStatusThreadProc(text);
+// A mood being posted: one poster for each account shares the text, and
+// the last of them to end frees both.
+struct MoodPosts;
+struct AccountPost {
+    MoodPosts* mood;
+    unsigned account;
+};
+struct MoodPosts {
+    volatile LONG holders;
+    char* text;
+    AccountPost each[kMaxAccounts];
+};
+
+// The oldest waiting mood's posts while its posters are being started: the
+// next account to start one for; link thread only.
+MoodPosts* g_starting;
+unsigned g_nextAccount;
+
+DWORD WINAPI runPoster(LPVOID param) {
+    AccountPost* post = static_cast<AccountPost*>(param);
+    MoodPosts* mood = post->mood;
+    postToAccount(post->account, mood->text);
+    if (InterlockedDecrement(&mood->holders) == 0) {
+        GlobalFree(mood->text);
+        GlobalFree(mood);
+    }
     InterlockedDecrement(&g_postersRunning);
     return 0;
 }
 
-// The poster owns the text once this returns true.
-bool startPoster(char* text) {
-    if (g_postersRunning >= kMaxPosters)
-        return false;
-    // Copied now: once started, the poster may free it at any moment.
-    EnterCriticalSection(&g_handOffLock);
-    lstrcpynA(g_lastMood, text, sizeof g_lastMood);
-    LeaveCriticalSection(&g_handOffLock);
-    InterlockedIncrement(&g_postersRunning);
-    HANDLE poster = CreateThread(NULL, kPosterStackSize, runPoster, text, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
-    if (!poster) {
-        InterlockedDecrement(&g_postersRunning);
-        return false;
+// Starts the posters of the oldest waiting mood, one an account, as far as
+// there is room; true once every account has one, and they own the text.
+// Each poster counts against kMaxPosters as one mood's did with one account,
+// so a burst to nine accounts takes no more threads than a burst to one.
+bool startPosters(char* text) {
+    if (!g_starting) {
+        g_starting = static_cast<MoodPosts*>(zeroBlock(sizeof(MoodPosts)));
+        if (!g_starting)
+            return false;
+        g_starting->text = text;
+        g_starting->holders = static_cast<LONG>(g_accountCount);
+        g_nextAccount = 0;
+        // Copied now: once started, the posters may free it at any moment.
+        EnterCriticalSection(&g_handOffLock);
+        lstrcpynA(g_lastMood, text, sizeof g_lastMood);
+        LeaveCriticalSection(&g_handOffLock);
     }
-    CloseHandle(poster);
+    for (; g_nextAccount < g_accountCount; ++g_nextAccount) {
+        if (g_postersRunning >= kMaxPosters)
+            return false;
+        AccountPost* post = &g_starting->each[g_nextAccount];
+        post->mood = g_starting;
+        post->account = g_nextAccount;
+        InterlockedIncrement(&g_postersRunning);
+        HANDLE poster = CreateThread(NULL, kPosterStackSize, runPoster, post, STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        if (!poster) {
+            InterlockedDecrement(&g_postersRunning);
+            return false;  // tried again at the next start
+        }
+        CloseHandle(poster);
+    }
+    g_starting = NULL;
     return true;
 }
 
 // Starts posters for waiting moods, oldest first, while there is room.
 void startWaitingPosters() {
-    while (g_waitingCount && startPoster(g_waiting[g_firstWaiting])) {
+    while (g_waitingCount && startPosters(g_waiting[g_firstWaiting])) {
         g_firstWaiting = (g_firstWaiting + 1) % kMaxWaiting;
         --g_waitingCount;
     }

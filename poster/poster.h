@@ -1,7 +1,6 @@
-// The status update: one short-lived thread per mood change.
+// The status update: one short-lived thread per mood change and account.
 #pragma once
-#include <windows.h>
 
-// Thread start routine. The parameter is a GlobalAlloc'd, zero-filled block
-// holding the NUL-terminated text; the thread owns it and frees it.
-DWORD WINAPI postStatusThreadProc(LPVOID text);
+// Posts the NUL-terminated mood to one account by its way, and tells the
+// main window the outcome; on a poster thread of its own.
+void postToAccount(unsigned account, const char* mood);

@@ -27,6 +27,13 @@ static std::string fromHex(const char* hex) {
     return out;
 }
 
+// One poster, to the one account, as the link starts it.
+static DWORD WINAPI postOne(LPVOID text) {
+    postToAccount(0, static_cast<const char*>(text));
+    GlobalFree(text);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     setServiceAddress(0, "");
     if (argc > 2 && strcmp(argv[1], "--service") == 0) {
@@ -52,7 +59,7 @@ int main(int argc, char** argv) {
         std::string text = fromHex(argv[i]);
         char* block = static_cast<char*>(GlobalAlloc(GMEM_ZEROINIT, text.size() + 1));
         memcpy(block, text.data(), text.size());
-        posters.push_back(CreateThread(NULL, 0, postStatusThreadProc, block, 0, NULL));
+        posters.push_back(CreateThread(NULL, 0, postOne, block, 0, NULL));
     }
     DWORD result = WaitForMultipleObjects(static_cast<DWORD>(posters.size()), posters.data(), TRUE, waitMs);
     int ended = 0;
