@@ -520,6 +520,69 @@ def bench_bluesky(table, build, rig, n, details, keep):
             rig.wine.env["http_proxy"] = proxy
 
 
+def bench_two_accounts(table, build, rig, service, n, details, keep):
+    """A mood to two accounts, the stand-in service (over https, nginx with
+    TLS in front of it) and the reference AT Protocol server, until both
+    have it: the program, beside the two bare posters handed the same mood
+    together (the client's pair, one SendMessage right after the other)."""
+    certs = tls.make_certs(os.path.join(keep, "certs-accounts-" + build))
+    tls.trust_root(rig.wine, certs)
+    folder = os.path.join(keep, "pds-accounts-" + build)
+    shutil.rmtree(folder, ignore_errors=True)
+    path = "/statuses/update.json"
+    with tls.TlsService(os.path.join(keep, "nginx-accounts-" + build), certs["trusted"], service.port, USERNAME,
+                        PASSWORD) as front, Pds(folder, certs, relay=True) as pds:
+        account = pds.create_account("bench.test", "bench-main-password")
+        app_password = pds.create_app_password(account, "bench")
+        program_path = harness.install_program(rig.wine.folder("app-accounts2"), harness.settings_text(
+            USERNAME, PASSWORD) + "service=%s\r\n[Moodshuttle 2]\r\nusername=bench.test\r\npassword=%s\r\n"
+            "service=%s\r\n" % (front.url(path), app_password, pds.url(CREATE_RECORD)))
+        session = pds.xrpc("com.atproto.server.createSession", {"identifier": "bench.test", "password": app_password})
+        proxy = rig.wine.env.pop("http_proxy")
+        try:
+            client = rig.client()
+            program, link = rig.program_linked(client, program_path)
+            bare, bare_window = rig.helper("bare_post.exe", USERNAME, PASSWORD, "localhost", str(front.port), path)
+            bare2, bare2_window = rig.helper("bare_post.exe", "--bearer", session["accessJwt"], session["did"],
+                                             "localhost", str(pds.tls.port), CREATE_RECORD)
+
+            def both_have(text):
+                """When the later of the two got text, or None."""
+                def at():
+                    got = [r["time"] for r in service.wait_for(0, 0, authenticated=True)
+                           if r["body"] == ("status=%s " % text).encode()]
+                    made = [r["answered"] for r in pds.relay.requests(CREATE_RECORD)
+                            if r.get("status") == 200 and json.loads(r["body"])["record"]["text"] == text]
+                    return max(got[0], made[0]) if got and made else None
+                harness.wait_until(lambda: at() is not None, 20, step=0.01)
+                return at()
+
+            timed(client, link, "two-first")  # the program's session, made by its first mood
+            both_have("two-first")
+            lat = ([], [])
+            for i, side in enumerate(abba(2 * n)):
+                text = "two-%s-%d" % ("pb"[side], i)
+                if side:
+                    client.send("target " + bare_window)
+                    client.send("pair %s %s" % (bare2_window, text))
+                    _, m = client.expect(r"^timed (\d+) (\d+) (.+)$")
+                    sent_at, result = raw_to_monotonic(int(m.group(1)) / 1e6), m.group(3)
+                else:
+                    sent_at, _, result = timed(client, link, text)
+                done = both_have(text)
+                if result != "1" or done is None:
+                    details.append("%s two accounts: mood %s not had by both (%s)" % (build, text, result))
+                    continue
+                lat[side].append(done - sent_at)
+                time.sleep(0.05)
+            table.ratio(build, "mood to two accounts, both have it, median of %d" % n, median(lat[0]),
+                        median(lat[1]), "ms", 1.10)
+            details.append("%s two accounts samples: program %d, baseline %d" % (build, len(lat[0]), len(lat[1])))
+            rig.stop(program, client, bare, bare2)
+        finally:
+            rig.wine.env["http_proxy"] = proxy
+
+
 def bench_sendmessage(table, build, service, client, link, ret1, n, delay, details):
     service.delay = delay
     took = ([], [])
@@ -757,6 +820,8 @@ def bench_build(table, build, path, sizes, wanted, details, keep):
         elif "bluesky" in wanted:
             log("%s: latency to Bluesky's server, %d each" % (build, sizes["latency"]))
             bench_bluesky(table, build, rig, sizes["latency"], details, keep)
+            log("%s: latency to two accounts, %d each" % (build, sizes["latency"]))
+            bench_two_accounts(table, build, rig, service, sizes["latency"], details, keep)
         if "start" in wanted:
             log("%s: starts, %d each" % (build, sizes["starts"]))
             bench_start(table, build, rig, sizes["starts"])

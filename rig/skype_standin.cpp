@@ -40,14 +40,14 @@ void usage() {
     fputs("usage: skype_standin [--attach STATUS|none] [--answer yes|no]\n"
           "stdin:  attach STATUS|none | reply STATUS | answer yes|no | mood [TEXT]\n"
           "        send self|null|other CBDATA|auto [HEX] | hang MS | quit\n"
-          "        target HWND | timed [TEXT] | burst N PREFIX | clock | flood FIRST COUNT SIZE\n"
+          "        target HWND | timed [TEXT] | pair HWND [TEXT] | burst N PREFIX | clock | flood FIRST COUNT SIZE\n"
           "stdout: ready HWND | discover T HWND | replied T STATUS | command T WPARAM CB [HEX]\n"
           "        sent T RESULT|timeout|failed ERR | resumed T | error TEXT | bye\n"
           "        timed QPC_US TOOK_US RESULT|timeout|failed ERR | burst N | clock QPC_US\n"
           "        flooded COUNT NOT1 [OUTCOME]\n"
           "target: moods and sends go to HWND until the next discovery; timed: a mood, with the\n"
           "time just before its SendMessage and how long that took, in microseconds of the\n"
-          "performance counter; burst: N timed moods PREFIX1..PREFIXN back to back; flood: COUNT\n"
+          "performance counter; pair: the same to the target and right after to HWND, timed over both; burst: N timed moods PREFIX1..PREFIXN back to back; flood: COUNT\n"
           "mood notifications of SIZE bytes each, terminator included, back to back: \"mFIRST \" and so\n"
           "on, then x up to the size; NOT1 counts those not answered 1, the first of them told\n",
           stderr);
@@ -209,6 +209,24 @@ void timedMood(const std::string& mood) {
     emit("timed " + dec(start) + " " + dec(counterUs(after) - start) + " " + outcome);
 }
 
+// The same mood to the target and right after it to `second`, timed from
+// the first SendMessage to the end of the second: two receivers started
+// together.
+void timedPair(HWND second, const std::string& mood) {
+    std::string text = "PROFILE MOOD_TEXT " + mood;
+    LARGE_INTEGER before, after;
+    QueryPerformanceCounter(&before);
+    std::string outcome = copyData(g_api, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    HWND first = g_client;
+    g_client = second;
+    std::string outcome2 = copyData(g_api, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    g_client = first;
+    QueryPerformanceCounter(&after);
+    unsigned long long start = counterUs(before);
+    emit("timed " + dec(start) + " " + dec(counterUs(after) - start) + " " +
+         (outcome == outcome2 ? outcome : outcome + "," + outcome2));
+}
+
 // Moods back to back, as fast as a client can send them. Messages sent to us
 // meanwhile (the program's PING) are answered between two moods.
 void burst(unsigned long long count, const std::string& prefix) {
@@ -323,6 +341,13 @@ void handleLine(const std::string& line) {
         if (!g_client)
             return emitError("timed: no client yet");
         timedMood(line.size() > 6 ? line.substr(6) : std::string());
+    } else if (cmd == "pair") {
+        unsigned long long h;
+        if (args.empty() || !parseNumber("0x" + args[0], ~0ull, &h) || !g_client)
+            return emitError("pair wants HWND in hex, after a target");
+        size_t text = line.find(' ', 5);
+        timedPair(reinterpret_cast<HWND>(static_cast<uintptr_t>(h)),
+                  text == std::string::npos ? std::string() : line.substr(text + 1));
     } else if (cmd == "burst") {
         unsigned long long count;
         if (args.size() != 2 || !parseNumber(args[0], 1000000, &count))
