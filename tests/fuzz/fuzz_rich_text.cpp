@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../poster/record_body.h"
+#include "utf8_reference.h"
 
 namespace {
 
@@ -21,23 +22,12 @@ void fail(const char* why) {
 }
 
 // Whether byte i of s lies inside a well-formed UTF-8 sequence (not at its
-// start): written apart from the rule, from Unicode's table of them.
+// start).
 std::vector<bool> insideSequences(const std::string& s) {
     std::vector<bool> inside(s.size() + 1, false);
     for (std::size_t i = 0; i < s.size();) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 1;
-        bool whole = i + n <= s.size();
-        for (std::size_t k = 1; whole && k < n; ++k) {
-            unsigned char c = static_cast<unsigned char>(s[i + k]);
-            unsigned char low = 0x80, high = 0xBF;
-            if (k == 1 && b == 0xE0) low = 0xA0;
-            if (k == 1 && b == 0xED) high = 0x9F;
-            if (k == 1 && b == 0xF0) low = 0x90;
-            if (k == 1 && b == 0xF4) high = 0x8F;
-            whole = c >= low && c <= high;
-        }
-        if (!whole)
+        std::size_t n = wellFormedAt(s, i);
+        if (n == 0)
             n = 1;
         for (std::size_t k = 1; k < n; ++k)
             inside[i + k] = true;

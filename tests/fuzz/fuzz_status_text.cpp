@@ -9,6 +9,7 @@
 #include <string>
 
 #include "../../poster/status_text.h"
+#include "utf8_reference.h"
 
 namespace {
 
@@ -17,25 +18,13 @@ void fail(const char* why) {
     std::abort();
 }
 
-// Code points of a text, or -1 when it is not well-formed UTF-8: written
-// apart from the rule, from the well-formed ranges of each position.
+// Code points of a text, or -1 when it is not well-formed UTF-8.
 long codePoints(const std::string& s) {
     long count = 0;
     for (std::size_t i = 0; i < s.size(); ++count) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        std::size_t n = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > s.size())
+        std::size_t n = wellFormedAt(s, i);
+        if (n == 0)
             return -1;
-        for (std::size_t k = 1; k < n; ++k) {
-            unsigned char c = static_cast<unsigned char>(s[i + k]);
-            unsigned char low = 0x80, high = 0xBF;
-            if (k == 1 && b == 0xE0) low = 0xA0;
-            if (k == 1 && b == 0xED) high = 0x9F;
-            if (k == 1 && b == 0xF0) low = 0x90;
-            if (k == 1 && b == 0xF4) high = 0x8F;
-            if (c < low || c > high)
-                return -1;
-        }
         i += n;
     }
     return count;
