@@ -446,6 +446,24 @@ def bench_latency_https(table, build, rig, service, n, details, keep):
 CREATE_RECORD = "/xrpc/com.atproto.repo.createRecord"
 
 
+def side_by_side(n, send, arrived, mood, details, what):
+    """Mood to arrival, for the program (side 0) and its baseline (side 1)
+    in turn, n each: mood(side letter, i) makes the text, send(side, text)
+    hands it over and gives (sent on CLOCK_MONOTONIC, result), arrived(text)
+    when it got where it goes, or None."""
+    lat = ([], [])
+    for i, side in enumerate(abba(2 * n)):
+        text = mood("pb"[side], i)
+        sent_at, result = send(side, text)
+        done = arrived(text)
+        if result != "1" or done is None:
+            details.append("%s: mood %s did not arrive (%s)" % (what, text, result))
+            continue
+        lat[side].append(done - sent_at)
+        time.sleep(0.05)
+    return lat
+
+
 def bench_bluesky(table, build, rig, n, details, keep):
     """Mood to record made on the reference AT Protocol server, behind nginx
     with TLS, with the rig's relay between the two stamping the server's
@@ -481,28 +499,19 @@ def bench_bluesky(table, build, rig, n, details, keep):
 
             sent, _, _ = timed(client, link, "bsky-first")
             first = made("bsky-first")
-            def latencies(mood):
-                """Mood to record made, for the program and the bare poster
-                in turn, for moods made by mood(side, i)."""
-                lat = ([], [])
-                for i, side in enumerate(abba(2 * n)):
-                    text = mood("pb"[side], i)
-                    sent_at, _, result = timed(client, (link, bare_window)[side], text)
-                    answered = made(text)
-                    if result != "1" or answered is None:
-                        details.append("%s bluesky: mood %s made no record (%s)" % (build, text, result))
-                        continue
-                    lat[side].append(answered - sent_at)
-                    time.sleep(0.05)
-                return lat
+            def send(side, text):
+                sent_at, _, result = timed(client, (link, bare_window)[side], text)
+                return sent_at, result
 
-            lat = latencies(lambda side, i: "bsky-%s-%d" % (side, i))
+            lat = side_by_side(n, send, made, lambda side, i: "bsky-%s-%d" % (side, i), details,
+                               build + " bluesky")
             table.ratio(build, "mood to record made on Bluesky's server, median of %d" % n, median(lat[0]),
                         median(lat[1]), "ms", 1.10)
             table.ratio(build, "mood to record made on Bluesky's server, p99", p99(lat[0]), p99(lat[1]), "ms", None)
             # A mood with one mention of an account there: the program
             # resolves the handle before it posts, and so does the bare poster.
-            mention = latencies(lambda side, i: "bsky-m-%s-%d @bench.test" % (side, i))
+            mention = side_by_side(n, send, made, lambda side, i: "bsky-m-%s-%d @bench.test" % (side, i), details,
+                                   build + " bluesky")
             table.ratio(build, "mood with a mention to record made, median of %d" % n, median(mention[0]),
                         median(mention[1]), "ms", 1.10)
             if first is None:
@@ -559,22 +568,17 @@ def bench_two_accounts(table, build, rig, service, n, details, keep):
 
             timed(client, link, "two-first")  # the program's session, made by its first mood
             both_have("two-first")
-            lat = ([], [])
-            for i, side in enumerate(abba(2 * n)):
-                text = "two-%s-%d" % ("pb"[side], i)
-                if side:
-                    client.send("target " + bare_window)
-                    client.send("pair %s %s" % (bare2_window, text))
-                    _, m = client.expect(r"^timed (\d+) (\d+) (.+)$")
-                    sent_at, result = raw_to_monotonic(int(m.group(1)) / 1e6), m.group(3)
-                else:
+            def send(side, text):
+                if not side:
                     sent_at, _, result = timed(client, link, text)
-                done = both_have(text)
-                if result != "1" or done is None:
-                    details.append("%s two accounts: mood %s not had by both (%s)" % (build, text, result))
-                    continue
-                lat[side].append(done - sent_at)
-                time.sleep(0.05)
+                    return sent_at, result
+                client.send("target " + bare_window)
+                client.send("pair %s %s" % (bare2_window, text))
+                _, m = client.expect(r"^timed (\d+) (\d+) (.+)$")
+                return raw_to_monotonic(int(m.group(1)) / 1e6), m.group(3)
+
+            lat = side_by_side(n, send, both_have, lambda side, i: "two-%s-%d" % (side, i), details,
+                               build + " two accounts")
             table.ratio(build, "mood to two accounts, both have it, median of %d" % n, median(lat[0]),
                         median(lat[1]), "ms", 1.10)
             details.append("%s two accounts samples: program %d, baseline %d" % (build, len(lat[0]), len(lat[1])))
